@@ -1,0 +1,46 @@
+// File and folder helpers.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace heron {
+
+struct FileEntry {
+  std::string name;
+  uint64_t size = 0;
+  int64_t mtime = 0;  // seconds since 1970
+  bool is_dir = false;
+};
+
+// Creates a folder and every missing parent. Success when it exists after.
+bool CreateFolderPath(const std::string& path, mode_t mode = 0755);
+// Entries of a folder ("." and ".." left out), in no particular order.
+std::vector<FileEntry> ListFolder(const std::string& path);
+std::optional<FileEntry> StatFile(const std::string& path);
+bool FileExists(const std::string& path);
+bool DeleteFile(const std::string& path);
+// Copies a file's bytes to `to` through a temporary file, fsync and rename,
+// replacing `to`. Success only when the whole copy is durable.
+bool CopyFileDurable(const std::string& from, const std::string& to);
+// Finds a child of `dir` whose name equals `name` without regard to ASCII
+// case; an exact match is preferred.
+std::optional<std::string> FindChildNoCase(const std::string& dir, const std::string& name);
+// Writes `data` to `path` whole or not at all: a temporary file in `tmp_dir`
+// (same file system) is written, fsynced and renamed into place, and the
+// target folder is fsynced.
+bool WriteFileAtomic(const std::string& tmp_dir, const std::string& path, const std::string& data);
+bool ReadFile(const std::string& path, std::string& out);
+// fsync of a folder, so that a rename or unlink in it is durable.
+bool SyncFolder(const std::string& dir);
+// A name that may become one path part: no '/', NUL or control characters,
+// not "." or "..", not starting with '.', not empty.
+bool IsSafePathName(const std::string& name);
+// Removes trailing '/' characters (but keeps a lone "/").
+std::string TrimTrailingSlashes(std::string path);
+
+}  // namespace heron

@@ -1,0 +1,58 @@
+#include "platform/listen_socket.h"
+
+namespace heron {
+
+CListenSocket::CListenSocket(asio::io_context& io)
+    : io_(io), acceptor_(io), retry_(io), last_accept_(static_cast<int64_t>(std::time(nullptr))) {}
+
+CListenSocket::~CListenSocket() { Close(); }
+
+bool CListenSocket::Create(uint16_t port) {
+  asio::error_code ec;
+  acceptor_.open(asio::ip::tcp::v4(), ec);
+  if (ec) return false;
+  // A restarted service must be able to bind while old connections linger.
+  acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
+  acceptor_.bind(asio::ip::tcp::endpoint(asio::ip::address_v4::any(), port), ec);
+  if (ec) {
+    acceptor_.close(ec);
+    return false;
+  }
+  port_ = port;
+  return true;
+}
+
+bool CListenSocket::Listen(int backlog) {
+  asio::error_code ec;
+  acceptor_.listen(backlog, ec);
+  if (ec) return false;
+  AcceptNext();
+  return true;
+}
+
+void CListenSocket::Close() {
+  asio::error_code ec;
+  retry_.cancel();
+  acceptor_.close(ec);
+}
+
+void CListenSocket::AcceptNext() {
+  std::weak_ptr<bool> alive = alive_;
+  acceptor_.async_accept([this, alive](const asio::error_code& ec, asio::ip::tcp::socket socket) {
+    if (alive.expired() || ec == asio::error::operation_aborted || !acceptor_.is_open()) return;
+    if (ec) {
+      // Out of descriptors or a similar passing failure: try again shortly
+      // instead of spinning.
+      retry_.expires_after(std::chrono::milliseconds(100));
+      retry_.async_wait([this, alive](const asio::error_code& wait_ec) {
+        if (!wait_ec && !alive.expired() && acceptor_.is_open()) AcceptNext();
+      });
+      return;
+    }
+    last_accept_ = static_cast<int64_t>(std::time(nullptr));
+    OnAccept(std::move(socket));
+    if (!alive.expired() && acceptor_.is_open()) AcceptNext();
+  });
+}
+
+}  // namespace heron

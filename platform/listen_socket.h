@@ -1,0 +1,49 @@
+// A listening TCP socket on all local IPv4 addresses, accepting on an event
+// loop. Create binds, Listen starts accepting; each accepted connection is
+// handed to OnAccept on the loop's thread.
+#pragma once
+
+#include <asio.hpp>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <optional>
+
+namespace heron {
+
+class CListenSocket {
+ public:
+  explicit CListenSocket(asio::io_context& io);
+  virtual ~CListenSocket();
+  CListenSocket(const CListenSocket&) = delete;
+  CListenSocket& operator=(const CListenSocket&) = delete;
+
+  // Opens a stream socket bound to all addresses on `port`. Success.
+  bool Create(uint16_t port);
+  // Starts listening with `backlog` and accepting. Success.
+  bool Listen(int backlog);
+  // Shuts down and closes the socket; no accept is handed out after it.
+  void Close();
+
+  // Seconds since 1970 of the last accepted connection (creation time until
+  // the first one).
+  int64_t last_accept() const { return last_accept_; }
+  uint16_t port() const { return port_; }
+
+ protected:
+  // Called for each accepted connection on the loop thread.
+  virtual void OnAccept(asio::ip::tcp::socket socket) = 0;
+
+ private:
+  void AcceptNext();
+
+  asio::io_context& io_;
+  asio::ip::tcp::acceptor acceptor_;
+  asio::steady_timer retry_;
+  // Expires with the object, so that late completions never reach it.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  int64_t last_accept_;
+  uint16_t port_ = 0;
+};
+
+}  // namespace heron

@@ -1,0 +1,208 @@
+#include "platform/scm.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/paths.h"
+#include "platform/registry.h"
+
+extern char** environ;
+
+namespace heron {
+namespace {
+
+constexpr const char* kServicesRoot = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services";
+
+std::string Dword(uint32_t v) {
+  std::string d(4, '\0');
+  for (int i = 0; i < 4; ++i) d[static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  return d;
+}
+
+std::string Sz(const std::string& s) { return s + std::string(1, '\0'); }
+
+std::string FromSz(const std::string& d) { return d.substr(0, d.find('\0')); }
+
+bool ProcessAlive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
+
+// Serialises writers of one service's status file: the starter's "start
+// pending" must land before the first report of the process it spawned.
+class StatusLock {
+ public:
+  explicit StatusLock(const std::string& path)
+      : fd_(open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600)) {
+    if (fd_ >= 0) flock(fd_, LOCK_EX);
+  }
+  ~StatusLock() {
+    if (fd_ >= 0) close(fd_);
+  }
+  StatusLock(const StatusLock&) = delete;
+  StatusLock& operator=(const StatusLock&) = delete;
+
+ private:
+  int fd_;
+};
+
+bool WriteStatusFile(const std::string& path, const ServiceStatus& s) {
+  std::ostringstream out;
+  out << "type " << s.service_type << "\nstate " << s.current_state << "\ncontrols "
+      << s.controls_accepted << "\nexit " << s.exit_code << "\ncheckpoint " << s.check_point
+      << "\nwaithint " << s.wait_hint << "\npid " << s.pid << "\n";
+  return WriteFileAtomic(RunDir(), path, out.str());
+}
+
+}  // namespace
+
+std::string ServiceManager::ServiceKey(const std::string& name) {
+  return std::string(kServicesRoot) + "\\" + name;
+}
+
+std::string ServiceManager::StatusPath(const std::string& name) {
+  return RunDir() + "/" + name + ".status";
+}
+
+bool ServiceManager::IsInstalled(const std::string& name) {
+  return store_.QueryValue(ServiceKey(name), "ImagePath").has_value();
+}
+
+std::optional<ServiceConfig> ServiceManager::QueryConfig(const std::string& name) {
+  auto image = store_.QueryValue(ServiceKey(name), "ImagePath");
+  if (!image) return std::nullopt;
+  ServiceConfig cfg;
+  cfg.image_path = FromSz(image->data);
+  auto display = store_.QueryValue(ServiceKey(name), "DisplayName");
+  cfg.display_name = display ? FromSz(display->data) : name;
+  return cfg;
+}
+
+bool ServiceManager::Create(const std::string& name, const std::string& display_name,
+                            const std::string& image_path) {
+  if (IsInstalled(name)) return false;
+  std::string key = ServiceKey(name);
+  return store_.SetValue(key, "Type", kRegDword, Dword(kServiceWin32OwnProcess)) &&
+         store_.SetValue(key, "Start", kRegDword, Dword(2)) &&
+         store_.SetValue(key, "ErrorControl", kRegDword, Dword(1)) &&
+         store_.SetValue(key, "DisplayName", kRegSz, Sz(display_name)) &&
+         store_.SetValue(key, "ObjectName", kRegSz, Sz("LocalSystem")) &&
+         // Written last: its presence is what makes the service installed.
+         store_.SetValue(key, "ImagePath", kRegExpandSz, Sz(image_path));
+}
+
+bool ServiceManager::Delete(const std::string& name) {
+  if (!IsInstalled(name)) return false;
+  return store_.DeleteKey(ServiceKey(name));
+}
+
+bool ServiceManager::Start(const std::string& name) {
+  auto cfg = QueryConfig(name);
+  if (!cfg) return false;
+  if (Query(name).current_state != kServiceStopped) return false;
+
+  posix_spawn_file_actions_t actions;
+  posix_spawnattr_t attr;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawnattr_init(&attr);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
+  sigset_t none;
+  sigemptyset(&none);
+  posix_spawnattr_setsigmask(&attr, &none);
+
+  std::vector<std::string> env_store;
+  std::string marker = std::string(kScmServiceEnv) + "=";
+  for (char** e = environ; *e; ++e) {
+    if (std::strncmp(*e, marker.c_str(), marker.size()) != 0) env_store.emplace_back(*e);
+  }
+  env_store.push_back(marker + name);
+  std::vector<char*> envp;
+  for (auto& s : env_store) envp.push_back(s.data());
+  envp.push_back(nullptr);
+  std::string image = cfg->image_path;
+  char* argv[] = {image.data(), nullptr};
+
+  StatusLock lock(StatusPath(name));
+  pid_t pid = 0;
+  int rc = posix_spawn(&pid, image.c_str(), &actions, &attr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) return false;
+
+  // Until the service reports, it is starting.
+  ServiceStatus st;
+  st.current_state = kServiceStartPending;
+  st.wait_hint = 3000;
+  st.pid = pid;
+  return WriteStatusFile(StatusPath(name), st);
+}
+
+bool ServiceManager::Stop(const std::string& name, ServiceStatus* status) {
+  ServiceStatus st = Query(name);
+  bool ok = false;
+  if (st.current_state != kServiceStopped && (st.controls_accepted & kServiceAcceptStop)) {
+    // Mark the stop as pending before the signal, so that a poller never
+    // sees the old "running" after its stop was sent.
+    if (st.current_state == kServiceRunning) {
+      StatusLock lock(StatusPath(name));
+      st.current_state = kServiceStopPending;
+      WriteStatusFile(StatusPath(name), st);
+    }
+    ok = kill(st.pid, SIGTERM) == 0;
+  }
+  if (status) *status = st;
+  return ok;
+}
+
+ServiceStatus ServiceManager::Query(const std::string& name) {
+  ServiceStatus st;
+  std::string text;
+  if (!ReadFile(StatusPath(name), text)) return st;
+  std::istringstream in(text);
+  std::string field;
+  ServiceStatus read;
+  uint64_t v;
+  while (in >> field >> v) {
+    if (field == "type")
+      read.service_type = static_cast<uint32_t>(v);
+    else if (field == "state")
+      read.current_state = static_cast<uint32_t>(v);
+    else if (field == "controls")
+      read.controls_accepted = static_cast<uint32_t>(v);
+    else if (field == "exit")
+      read.exit_code = static_cast<uint32_t>(v);
+    else if (field == "checkpoint")
+      read.check_point = static_cast<uint32_t>(v);
+    else if (field == "waithint")
+      read.wait_hint = static_cast<uint32_t>(v);
+    else if (field == "pid")
+      read.pid = static_cast<pid_t>(v);
+  }
+  if (read.current_state == kServiceStopped || !ProcessAlive(read.pid)) {
+    st.exit_code = read.exit_code;
+    return st;
+  }
+  return read;
+}
+
+bool ServiceManager::ReportStatus(const std::string& name, const ServiceStatus& s) {
+  StatusLock lock(StatusPath(name));
+  return WriteStatusFile(StatusPath(name), s);
+}
+
+bool ServiceManager::StartedAs(const std::string& name) {
+  const char* v = std::getenv(kScmServiceEnv);
+  return v && name == v;
+}
+
+}  // namespace heron

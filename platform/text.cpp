@@ -1,0 +1,96 @@
+#include "platform/text.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace heron {
+namespace {
+
+// Runs one iconv conversion; `replacement` stands for each input sequence
+// that cannot be converted (one input unit of `skip` bytes is skipped).
+std::string Convert(const char* to, const char* from, std::string_view in,
+                    std::string_view replacement, size_t skip) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(in);
+  std::string out;
+  std::vector<char> buf(in.size() * 4 + 16);
+  char* src = const_cast<char*>(in.data());
+  size_t left = in.size();
+  while (left > 0) {
+    char* dst = buf.data();
+    size_t room = buf.size();
+    size_t rc = iconv(cd, &src, &left, &dst, &room);
+    out.append(buf.data(), static_cast<size_t>(dst - buf.data()));
+    if (rc == static_cast<size_t>(-1)) {
+      if (errno == E2BIG) continue;
+      // EILSEQ or EINVAL (truncated sequence): replace and skip one unit.
+      out.append(replacement);
+      size_t n = skip < left ? skip : left;
+      src += n;
+      left -= n;
+      iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+  }
+  iconv_close(cd);
+  return out;
+}
+
+}  // namespace
+
+std::string Utf8ToBig5(std::string_view utf8) { return Convert("CP950", "UTF-8", utf8, "?", 1); }
+
+std::string Big5ToUtf8(std::string_view big5) {
+  return Convert("UTF-8", "CP950", big5, "\xEF\xBF\xBD", 1);
+}
+
+std::string Utf16LeToBig5(std::string_view utf16le) {
+  return Convert("CP950", "UTF-16LE", utf16le, "?", 2);
+}
+
+const char* B5(const char* utf8_literal) {
+  static std::mutex mu;
+  static std::unordered_map<const char*, std::string> cache;
+  std::lock_guard<std::mutex> lock(mu);
+  auto it = cache.find(utf8_literal);
+  if (it == cache.end()) it = cache.emplace(utf8_literal, Utf8ToBig5(utf8_literal)).first;
+  return it->second.c_str();
+}
+
+std::string StrVPrintf(const char* fmt, va_list ap) {
+  va_list copy;
+  va_copy(copy, ap);
+  char small[512];
+  int n = vsnprintf(small, sizeof small, fmt, copy);
+  va_end(copy);
+  if (n < 0) return std::string();
+  if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+  std::string out(static_cast<size_t>(n) + 1, '\0');
+  vsnprintf(out.data(), out.size(), fmt, ap);
+  out.resize(static_cast<size_t>(n));
+  return out;
+}
+
+std::string StrPrintf(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  std::string s = StrVPrintf(fmt, ap);
+  va_end(ap);
+  return s;
+}
+
+std::string DoublePercent(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    out += c;
+    if (c == '%') out += '%';
+  }
+  return out;
+}
+
+}  // namespace heron

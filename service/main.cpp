@@ -1,0 +1,24 @@
+// Process entry of the mail service.
+#include <cstdio>
+
+#include "platform/registry.h"
+#include "service/osprey.h"
+
+int main(int argc, char** argv) {
+  std::printf(
+      "********************************************\n"
+      "*            Heron Mail Service          *\n"
+      "*               Version 4.2                *\n"
+      "*     Copyright (c) Tallyworks, Inc.     *\n"
+      "********************************************\n"
+      "\n");
+  std::fflush(stdout);
+  try {
+    heron::Registry::Shared();
+  } catch (const heron::RegistryError& e) {
+    std::fprintf(stderr, "osprey: %s\n", e.what());
+    return 2;
+  }
+  heron::COsprey service;
+  return service.ProcessCommandLine(argc, argv);
+}

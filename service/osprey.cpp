@@ -1,0 +1,250 @@
+#include "service/osprey.h"
+
+#include <chrono>
+#include <thread>
+
+#include "platform/files.h"
+#include "platform/message_box.h"
+#include "platform/paths.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "pop3/pop3_listen_socket.h"
+#include "service/messages.h"
+#include "smtp/smtp_listen_socket.h"
+
+namespace heron {
+
+COsprey::COsprey() : CNTService(kServiceName), store_(Registry::Shared()), trace_(HeronHome()) {
+  window_.SetHandler([this](unsigned msg, std::string text, uint64_t lparam) {
+    OnMessage(msg, std::move(text), lparam);
+  });
+}
+
+COsprey::~COsprey() = default;
+
+void COsprey::SetNamedEvent() { NamedEvent::Set(kReloadEventName); }
+
+void COsprey::Log(int level, uint32_t thread_id, const std::string& text) {
+  trace_.Log(level, thread_id, text);
+}
+
+void COsprey::OpenTraceLog() { trace_.Open(); }
+
+void COsprey::LogLoadProblem(const std::string& text) {
+  if (trace_.IsOpen()) {
+    Log(1, text);
+  } else {
+    pending_load_problems_.push_back(text);
+  }
+}
+
+void COsprey::OnStop() { window_.Post(WM_STOP_SERVICE); }
+
+void COsprey::Run() {
+  // 1. One service body per data root.
+  if (!mutex_.TryAcquire(kMutexName)) {
+    if (debug()) ShowMessageBox("already running", service_name());
+    return;
+  }
+  // 2-4. Status, events, the notification window (the main loop).
+  ReportStatus(kServiceStartPending, 3000);
+  if (!reload_event_.Create(kReloadEventName) || !clear_log_event_.Create(kClearLogEventName)) {
+    ShowMessageBox(StrPrintf("cannot create the events in %s", RunDir().c_str()), service_name());
+  }
+  // 5. Event watcher, servers, running.
+  watcher_ = std::thread([this] { ServiceEventWatcher(); });
+  StartServers();
+  ReportStatus(kServiceRunning, 3000);
+  // 6. Dispatch until the stop event is set.
+  window_.Run(stop_event_);
+  // 7. Wind down.
+  Log(2, B5("郵件服務行程即將停止..."));
+  stop_event_.Set();
+  if (watcher_.joinable()) watcher_.join();
+  reload_event_.Close();
+  clear_log_event_.Close();
+  mutex_.Release();
+}
+
+void COsprey::ServiceEventWatcher() {
+  std::vector<NamedEvent*> events = {&reload_event_, &clear_log_event_};
+  for (;;) {
+    size_t which = WaitForEvents(events, stop_event_);
+    if (which == 0) {
+      window_.Send(WM_RELOAD_SETTINGS);
+    } else if (which == 1) {
+      window_.Send(WM_CLEAR_LOG);
+    } else if (which == events.size()) {
+      return;
+    }
+  }
+}
+
+void COsprey::OnMessage(unsigned msg, std::string text, uint64_t lparam) {
+  uint32_t tid = static_cast<uint32_t>(lparam);
+  switch (msg) {
+    case WM_CLIENT_CONNECTED:
+    case WM_CLIENT_DISCONNECTED: {
+      size_t bar = text.find('|');
+      std::string ip = text.substr(0, bar);
+      std::string tag = bar == std::string::npos ? std::string() : text.substr(bar + 1);
+      if (msg == WM_CLIENT_CONNECTED) {
+        ++session_count_;
+        Log(2, tid, StrPrintf(B5("<%s> 用戶端建立連線，IP: %s"), tag.c_str(), ip.c_str()));
+      } else {
+        --session_count_;
+        Log(2, tid, StrPrintf(B5("<%s> 用戶端中斷連線，IP:  %s"), tag.c_str(), ip.c_str()));
+      }
+      break;
+    }
+    case WM_LOG_INFO:
+      Log(2, tid, text);
+      break;
+    case WM_LOG_ERROR:
+      Log(1, tid, text);
+      break;
+    case WM_LOG_DETAIL:
+      Log(3, tid, text);
+      break;
+    case WM_MESSAGE_RECEIVED:
+      OnMessageReceived(text);
+      break;
+    case WM_STOP_SERVICE:
+      StopServers();
+      ReportStatus(kServiceStopPending, 5000);
+      stop_event_.Set();
+      break;
+    case WM_RELOAD_SETTINGS:
+      LoadSettings(LoadMode::kReload);
+      break;
+    case WM_CLEAR_LOG:
+      ClearTraceLog();
+      break;
+    default:
+      break;
+  }
+}
+
+void COsprey::OnMessageReceived(const std::string& drop_file) {
+  // Distribution into mailboxes and the queue arrives with message
+  // acceptance; until then the drop file stays where it is.
+  Log(3, StrPrintf("drop file %s", drop_file.c_str()));
+}
+
+void COsprey::LoadSettings(LoadMode mode) {
+  Log(2, B5("載入系統設定值..."));
+  LogSettings log = ReadLogSettings(store_);
+  bool log_changed = !(log == trace_.settings());
+  trace_.set_settings(log);
+  settings_.log = log;
+  ReadScalarSettings(store_, settings_);
+
+  // User accounts are loaded first; they come with the account store.
+  for (const ListSetting& ls : kListSettings) {
+    bool undecodable = false;
+    auto list = store_.ReadList(ls.key, ls.value, &undecodable);
+    if (list) {
+      settings_.*ls.member = std::move(*list);
+    } else if (undecodable) {
+      LogLoadProblem(StrPrintf(B5("清單 %s\\%s 的內容無法解讀，沿用原有清單。"), ls.key, ls.value));
+    }
+  }
+
+  if (mode == LoadMode::kReload && log_changed) {
+    trace_.Close();
+    OpenTraceLog();
+  }
+  // Relay threads are started or stopped here once relaying exists.
+}
+
+bool COsprey::StartServers() {
+  if (servers_running_) return true;
+  LoadSettings(LoadMode::kStart);
+  OpenTraceLog();
+  for (const std::string& line : pending_load_problems_) Log(1, line);
+  pending_load_problems_.clear();
+
+  auto valid_port = [](int32_t p) { return p >= 0 && p <= 65535; };
+  int32_t port = settings_.port;
+  pop3_listener_ = std::make_unique<CPop3ListenSocket>(window_.io(), this);
+  if (!valid_port(port) || !pop3_listener_->Create(static_cast<uint16_t>(port))) {
+    Log(1, StrPrintf(B5("<POP3> 無法以通訊埠 %d  建立 POP3 通訊端。"), port));
+    pop3_listener_.reset();
+    return false;
+  }
+  if (!pop3_listener_->Listen(5)) {
+    Log(1, StrPrintf(B5("<POP3> 無法以通訊埠 %d 啟動 POP3 行程。"), port));
+    pop3_listener_.reset();
+    return false;
+  }
+  Log(2, StrPrintf(B5("<POP3> 行程已啟動，通訊埠 %d。"), port));
+
+  int32_t smtp_port = settings_.smtp_port;
+  smtp_listener_ = std::make_unique<CSmtpListenSocket>(window_.io(), this);
+  if (!valid_port(smtp_port) || !smtp_listener_->Create(static_cast<uint16_t>(smtp_port))) {
+    Log(1, StrPrintf(B5("<SMTP> 無法以通訊埠 %d 建立 SMTP 通訊端。"), smtp_port));
+    smtp_listener_.reset();
+    return false;
+  }
+  if (!smtp_listener_->Listen(5)) {
+    Log(1, StrPrintf(B5("<SMTP> 無法以通訊埠 %d 啟動 SMTP 行程。"), smtp_port));
+    smtp_listener_.reset();
+    return false;
+  }
+  servers_running_ = true;
+  Log(2, StrPrintf(B5("<SMTP> 行程已啟動，通訊埠 %d。"), smtp_port));
+
+  x_counter_ = 0;
+  z_counter_ = 0;
+  minute_timer_ = window_.SetTimer(std::chrono::milliseconds(60000), [this] { OnMinuteTimer(); });
+  // The main and X relay threads start here once relaying exists.
+  return true;
+}
+
+void COsprey::StopServers() {
+  if (!servers_running_) return;
+  // The relay threads are stopped here once relaying exists.
+  window_.KillTimer(minute_timer_);
+  minute_timer_ = 0;
+  servers_running_ = false;
+  pop3_listener_.reset();
+  smtp_listener_.reset();
+  StopSessionThreads(pop3_threads_);
+  StopSessionThreads(smtp_threads_);
+  Log(2, B5("郵件伺服器行程已停止"));
+  trace_.Close();
+}
+
+void COsprey::StopSessionThreads(std::list<std::shared_ptr<CSessionThread>>& threads) {
+  for (;;) {
+    std::shared_ptr<CSessionThread> t;
+    {
+      std::lock_guard<std::mutex> lock(connection_lock_);
+      if (threads.empty()) return;
+      t = threads.front();
+    }
+    // The lock is not held while waiting: the thread removes itself.
+    Log(2, t->ThreadId(), B5("即將結束執行緒..."));
+    t->PostQuit();
+    if (t->WaitEnded(std::chrono::milliseconds(5000))) {
+      Log(2, t->ThreadId(), B5("執行緒已結束"));
+    } else {
+      Log(1, t->ThreadId(), B5("無法正常結束執行緒"));  // abandoned, never killed
+    }
+    std::lock_guard<std::mutex> lock(connection_lock_);
+    threads.remove(t);
+  }
+}
+
+void COsprey::OnMinuteTimer() {
+  // Listener and relay health checks join this tick with relaying.
+  if (++x_counter_ > 10) {
+    ArchiveTraceLog();
+    x_counter_ = 0;
+  }
+  if (++z_counter_ > 60) z_counter_ = 0;
+  store_.WriteNumber("CheckTimer", "XRelayTimer", x_counter_);
+  store_.WriteNumber("CheckTimer", "ZRelayTimer", z_counter_);
+}
+
+}  // namespace heron
