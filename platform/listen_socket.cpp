@@ -3,7 +3,7 @@
 namespace heron {
 
 CListenSocket::CListenSocket(asio::io_context& io)
-    : io_(io), acceptor_(io), retry_(io), last_accept_(static_cast<int64_t>(std::time(nullptr))) {}
+    : acceptor_(io), retry_(io), last_accept_(static_cast<int64_t>(std::time(nullptr))) {}
 
 CListenSocket::~CListenSocket() { Close(); }
 

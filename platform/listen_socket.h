@@ -37,7 +37,6 @@ class CListenSocket {
  private:
   void AcceptNext();
 
-  asio::io_context& io_;
   asio::ip::tcp::acceptor acceptor_;
   asio::steady_timer retry_;
   // Expires with the object, so that late completions never reach it.

@@ -87,6 +87,9 @@ Registry::Registry(const std::string& db_path) : path_(db_path) {
   if (fd < 0) {
     throw RegistryError("cannot open settings store " + db_path + ": " + std::strerror(errno));
   }
+  // A store made by other tools is narrowed to its owner too.
+  struct stat st;
+  if (fstat(fd, &st) == 0 && (st.st_mode & 077) != 0) fchmod(fd, st.st_mode & 0700);
   close(fd);
   int rc =
       sqlite3_open_v2(db_path.c_str(), &db_,

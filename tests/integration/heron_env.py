@@ -1,0 +1,155 @@
+"""Helpers for end-to-end tests: a temporary data root, settings written
+straight into its store, and the real osprey started and stopped."""
+
+import os
+import shutil
+import signal
+import socket
+import sqlite3
+import struct
+import subprocess
+import tempfile
+import time
+
+ROOT = "HKEY_LOCAL_MACHINE\\Software\\Tallyworks, Inc.\\Heron Mail Service"
+SCHEMA = """
+CREATE TABLE IF NOT EXISTS reg_keys(path TEXT PRIMARY KEY COLLATE NOCASE);
+CREATE TABLE IF NOT EXISTS reg_values(
+  key TEXT NOT NULL COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE,
+  type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, name));
+"""
+REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD = 1, 2, 3, 4
+
+OSPREY = os.environ.get("OSPREY", "osprey")
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def port_open(port, timeout=0.2):
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=timeout):
+            return True
+    except OSError:
+        return False
+
+
+def wait_for(predicate, timeout=10.0, step=0.05):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(step)
+    return predicate()
+
+
+def encode_list(entries):
+    out = bytearray(struct.pack("<H", len(entries)))
+    for e in entries:
+        if len(e) < 255:
+            out.append(len(e))
+        else:
+            out += b"\xff" + struct.pack("<H", len(e))
+        out += e
+    return bytes(out)
+
+
+class HeronHome:
+    """A temporary HERON_HOME with helpers to write settings and read the log."""
+
+    def __init__(self):
+        self.path = tempfile.mkdtemp(prefix="heron-")
+        self.env = dict(os.environ, HERON_HOME=self.path)
+        self.env.pop("HERON_SCM_SERVICE", None)
+
+    def cleanup(self):
+        shutil.rmtree(self.path, ignore_errors=True)
+
+    @property
+    def db(self):
+        return os.path.join(self.path, "registry.db")
+
+    def _connect(self):
+        c = sqlite3.connect(self.db, timeout=10)
+        c.executescript(SCHEMA)
+        return c
+
+    def set_value(self, subkey, name, typ, data, key=None):
+        key = key or (ROOT + "\\" + subkey if subkey else ROOT)
+        with self._connect() as c:
+            parts = key.split("\\")
+            for i in range(1, len(parts) + 1):
+                c.execute("INSERT OR IGNORE INTO reg_keys VALUES(?)", ("\\".join(parts[:i]),))
+            c.execute("INSERT OR REPLACE INTO reg_values VALUES(?,?,?,?)", (key, name, typ, data))
+
+    def set_number(self, name, value, subkey="Settings"):
+        self.set_value(subkey, name, REG_DWORD, struct.pack("<i", value))
+
+    def set_text(self, name, text, subkey="Settings"):
+        self.set_value(subkey, name, REG_SZ, text.encode("cp950") + b"\0")
+
+    def get_value(self, key, name):
+        with self._connect() as c:
+            row = c.execute("SELECT type, data FROM reg_values WHERE key=? AND name=?",
+                            (key, name)).fetchone()
+        return row
+
+    def key_exists(self, key):
+        with self._connect() as c:
+            return c.execute("SELECT 1 FROM reg_keys WHERE path=?", (key,)).fetchone() is not None
+
+    def log_path(self):
+        return os.path.join(self.path, "Mailtrace.log")
+
+    def log_text(self):
+        try:
+            with open(self.log_path(), "rb") as f:
+                return f.read().decode("cp950", errors="replace")
+        except FileNotFoundError:
+            return ""
+
+    def wait_log(self, text, timeout=10.0, count=1):
+        return wait_for(lambda: self.log_text().count(text) >= count, timeout)
+
+    def run(self, *args, timeout=30):
+        return subprocess.run([OSPREY, *args], env=self.env, capture_output=True,
+                              timeout=timeout)
+
+    def start_debug(self):
+        return subprocess.Popen([OSPREY, "-d"], env=self.env, stdout=subprocess.PIPE,
+                                stderr=subprocess.PIPE)
+
+
+class Osprey:
+    """osprey -d on free loopback ports."""
+
+    def __init__(self, home, pop3_port=None, smtp_port=None):
+        self.home = home
+        self.pop3_port = pop3_port or free_port()
+        self.smtp_port = smtp_port or free_port()
+        home.set_number("Port", self.pop3_port)
+        home.set_number("SmtpPort", self.smtp_port)
+        self.proc = None
+
+    def start(self, wait_ports=True):
+        self.proc = self.home.start_debug()
+        if wait_ports:
+            assert wait_for(lambda: port_open(self.pop3_port) and port_open(self.smtp_port)), \
+                "osprey did not open its ports"
+        return self
+
+    def stop(self, sig=signal.SIGTERM, timeout=20):
+        if self.proc and self.proc.poll() is None:
+            self.proc.send_signal(sig)
+            try:
+                self.proc.wait(timeout)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        if self.proc:
+            self.proc.stdout.close()
+            self.proc.stderr.close()
+        return self.proc.returncode if self.proc else None

@@ -1,0 +1,35 @@
+// A fresh temporary folder for one test, removed with everything in it.
+#pragma once
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+namespace heron::testing {
+
+class TempDir {
+ public:
+  // With `as_home`, the folder also becomes the data root ($HERON_HOME).
+  explicit TempDir(bool as_home = false) {
+    char tmpl[] = "/tmp/heron_test_XXXXXX";
+    if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+    if (as_home) setenv("HERON_HOME", path_.c_str(), 1);
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace heron::testing
