@@ -69,8 +69,11 @@ std::vector<std::string> KeyAndAncestors(const std::string& key) {
 }
 
 // SQL condition selecting a key and its subtree, with the key bound twice.
-constexpr const char* kSubtree = "(path = ?1 OR substr(path, 1, length(?1) + 1) = ?1 || '\\')";
-constexpr const char* kValueSubtree = "(key = ?1 OR substr(key, 1, length(?1) + 1) = ?1 || '\\')";
+// substr() drops the column's collation, so the prefix test names NOCASE.
+constexpr const char* kSubtree =
+    "(path = ?1 OR substr(path, 1, length(?1) + 1) COLLATE NOCASE = ?1 || '\\')";
+constexpr const char* kValueSubtree =
+    "(key = ?1 OR substr(key, 1, length(?1) + 1) COLLATE NOCASE = ?1 || '\\')";
 
 }  // namespace
 
@@ -164,7 +167,7 @@ std::vector<std::string> Registry::SubKeys(const std::string& key) {
   std::vector<std::string> out;
   Stmt st(db_,
           "SELECT substr(path, length(?1) + 2) FROM reg_keys WHERE "
-          "substr(path, 1, length(?1) + 1) = ?1 || '\\' AND "
+          "substr(path, 1, length(?1) + 1) COLLATE NOCASE = ?1 || '\\' AND "
           "instr(substr(path, length(?1) + 2), '\\') = 0 ORDER BY path");
   st.Text(1, key);
   while (st.Step() == SQLITE_ROW) out.push_back(st.ColumnBytes(0));
@@ -258,9 +261,13 @@ bool Registry::RestoreKey(const std::string& key, const std::string& file) {
   // The saved subtree's top key is its shortest path; every saved path is
   // moved from under that key to under `key`.
   std::string top;
+  int top_chars = 0;  // SQLite's substr counts characters, not bytes
   {
-    Stmt st(db_, "SELECT path FROM backup.reg_keys ORDER BY length(path) LIMIT 1");
-    if (st.Step() == SQLITE_ROW) top = st.ColumnBytes(0);
+    Stmt st(db_, "SELECT path, length(path) FROM backup.reg_keys ORDER BY length(path) LIMIT 1");
+    if (st.Step() == SQLITE_ROW) {
+      top = st.ColumnBytes(0);
+      top_chars = st.ColumnInt(1);
+    }
   }
   bool ok = !top.empty() && Exec("BEGIN IMMEDIATE");
   if (ok) {
@@ -275,13 +282,13 @@ bool Registry::RestoreKey(const std::string& key, const std::string& file) {
               "INSERT OR REPLACE INTO main.reg_keys(path) SELECT ?1 || substr(path, ?2) "
               "FROM backup.reg_keys")
              .Text(1, key)
-             .Int(2, static_cast<int>(top.size()) + 1)
+             .Int(2, top_chars + 1)
              .Run() &&
          Stmt(db_,
               "INSERT OR REPLACE INTO main.reg_values(key, name, type, data) "
               "SELECT ?1 || substr(key, ?2), name, type, data FROM backup.reg_values")
              .Text(1, key)
-             .Int(2, static_cast<int>(top.size()) + 1)
+             .Int(2, top_chars + 1)
              .Run();
     ok = Exec(ok ? "COMMIT" : "ROLLBACK") && ok;
   }

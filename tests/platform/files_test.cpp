@@ -1,1 +1,84 @@
+#include "platform/files.h"
 
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+
+#include "platform/guid.h"
+#include "tests/platform/temp_dir.h"
+
+namespace heron {
+namespace {
+
+using testing::Contents;
+
+TEST(FilesTest, WriteFileAtomicLeavesExactBytesAndNoTemporary) {
+  testing::TempDir dir;
+  const std::string data("line\r\n\0\xFF end", 12);
+  ASSERT_TRUE(WriteFileAtomic(dir / "tmp", dir / "out", data));
+  EXPECT_EQ(Contents(dir / "out"), data);
+  EXPECT_TRUE(ListFolder(dir / "tmp").empty());
+  ASSERT_TRUE(WriteFileAtomic(dir / "tmp", dir / "out", "short"));
+  EXPECT_EQ(Contents(dir / "out"), "short");
+  EXPECT_FALSE(WriteFileAtomic(dir / "tmp", dir / "no/such/out", data));
+  EXPECT_TRUE(ListFolder(dir / "tmp").empty());
+}
+
+TEST(FilesTest, CopyFileDurableCopiesExactly) {
+  testing::TempDir dir;
+  std::string data;
+  for (int i = 0; i < 200000; ++i) data += static_cast<char>(i * 7);
+  std::ofstream(dir / "src", std::ios::binary) << data;
+  std::ofstream(dir / "dst") << "previous";
+  ASSERT_TRUE(CopyFileDurable(dir / "src", dir / "dst"));
+  EXPECT_EQ(Contents(dir / "dst"), data);
+  EXPECT_EQ(ListFolder(dir.path()).size(), 2u);  // no temporary left beside it
+  EXPECT_FALSE(CopyFileDurable(dir / "missing", dir / "new"));
+  EXPECT_FALSE(FileExists(dir / "new"));
+}
+
+TEST(FilesTest, FindChildNoCasePrefersExactName) {
+  testing::TempDir dir;
+  ASSERT_TRUE(CreateFolderPath(dir / "Bob"));
+  EXPECT_EQ(FindChildNoCase(dir.path(), "BOB"), "Bob");
+  EXPECT_EQ(FindChildNoCase(dir.path(), "bob"), "Bob");
+  EXPECT_EQ(FindChildNoCase(dir.path(), "Bobby"), std::nullopt);
+  ASSERT_TRUE(CreateFolderPath(dir / "bob"));
+  ASSERT_TRUE(CreateFolderPath(dir / "BOB"));
+  for (const char* name : {"Bob", "bob", "BOB"}) EXPECT_EQ(FindChildNoCase(dir.path(), name), name);
+  EXPECT_EQ(FindChildNoCase(dir / "missing", "x"), std::nullopt);
+}
+
+TEST(FilesTest, SafePathNames) {
+  for (const char* bad : {"", ".", "..", ".hidden", "a/b", "a\001b", "tab\there", "del\x7F"})
+    EXPECT_FALSE(IsSafePathName(bad)) << bad;
+  EXPECT_FALSE(IsSafePathName(std::string("a\0b", 3)));
+  for (const char* good : {"bob", "Bob.Smith", "a..b", "\xA4\xA4"})
+    EXPECT_TRUE(IsSafePathName(good));
+}
+
+TEST(FilesTest, GuidsAreRandomUpperHex) {
+  const std::regex form("[0-9A-F]{12}4[0-9A-F]{3}[89AB][0-9A-F]{15}");
+  std::string a = NewGuidHex(), b = NewGuidHex();
+  EXPECT_TRUE(std::regex_match(a, form)) << a;
+  EXPECT_TRUE(std::regex_match(b, form)) << b;
+  EXPECT_NE(a, b);
+}
+
+TEST(FilesTest, CreateFolderPathMakesEveryLevel) {
+  testing::TempDir dir;
+  ASSERT_TRUE(CreateFolderPath(dir / "a/b/c/"));
+  auto st = StatFile(dir / "a/b/c");
+  ASSERT_TRUE(st.has_value());
+  EXPECT_TRUE(st->is_dir);
+  EXPECT_TRUE(CreateFolderPath(dir / "a/b"));
+  std::ofstream(dir / "file") << "x";
+  EXPECT_FALSE(CreateFolderPath(dir / "file/sub"));
+  EXPECT_FALSE(CreateFolderPath(dir / "file"));
+  EXPECT_EQ(TrimTrailingSlashes("/a/b//"), "/a/b");
+  EXPECT_EQ(TrimTrailingSlashes("///"), "/");
+}
+
+}  // namespace
+}  // namespace heron

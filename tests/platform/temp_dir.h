@@ -1,4 +1,5 @@
-// A fresh temporary folder for one test, removed with everything in it.
+// Test helpers: a fresh temporary folder for one test, removed with
+// everything in it, and whole-file reads.
 #pragma once
 
 #include <stdlib.h>
@@ -7,11 +8,13 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/files.h"
+
 namespace heron::testing {
 
 class TempDir {
  public:
-  // With `as_home`, the folder also becomes the data root ($HERON_HOME).
+  // With `as_home` the folder also becomes the data root ($HERON_HOME).
   explicit TempDir(bool as_home = false) {
     char tmpl[] = "/tmp/heron_test_XXXXXX";
     if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
@@ -31,5 +34,11 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// A whole file's bytes, or "<missing>".
+inline std::string Contents(const std::string& path) {
+  std::string s;
+  return ReadFile(path, s) ? s : "<missing>";
+}
 
 }  // namespace heron::testing

@@ -12,14 +12,11 @@
 namespace heron {
 namespace {
 
+using testing::Contents;
+
 TEST(LogFormatTest, LineHasThreadDateTimeAndCrLf) {
   std::tm t{};
-  t.tm_year = 2026 - 1900;
-  t.tm_mon = 11;
-  t.tm_mday = 6;
-  t.tm_hour = 17;
-  t.tm_min = 6;
-  t.tm_sec = 20;
+  ASSERT_TRUE(strptime("2026-12-06 17:06:20", "%Y-%m-%d %H:%M:%S", &t));
   EXPECT_EQ(FormatLogLine(2040, t, 123, "text"), "[2040]12/06/2026 17:06:20.123 text\r\n");
   t.tm_mon = 0;
   t.tm_hour = 0;
@@ -36,15 +33,13 @@ TEST(LogFormatTest, PathUsesDefaultFolderAndDropsTrailingSlashes) {
 
 class TraceLogTest : public ::testing::Test {
  protected:
-  TraceLogTest() { trace.retry_pause = [] {}; }
+  TraceLogTest() {
+    trace.retry_pause = [] {};
+  }
   void Start(int level, int max_log, const std::string& old_bytes = "") {
     if (!old_bytes.empty()) std::ofstream(log_path, std::ios::binary) << old_bytes;
     trace.set_settings({level, max_log, ""});
     trace.Open();
-  }
-  std::string Contents(const std::string& path) {
-    std::string s;
-    return ReadFile(path, s) ? s : "<missing>";
   }
   // Checks "MM/DD/YYYY hh:mm:ss.mmm <marker>\r\n".
   static void ExpectMarkerLine(const std::string& line, const char* utf8_marker) {
@@ -66,16 +61,9 @@ TEST_F(TraceLogTest, LevelFiltersLinesAndTextIsLiteral) {
   trace.Log(2, 77, "second");
   trace.Close();
   std::string s = Contents(log_path);
-  EXPECT_TRUE(std::regex_match(s, std::regex(R"(\[77\]\d\d/\d\d/\d{4} [\d:.]{12} first 100% %s %n\r\n)")))
+  EXPECT_TRUE(
+      std::regex_match(s, std::regex(R"(\[77\]\d\d/\d\d/\d{4} [\d:.]{12} first 100% %s %n\r\n)")))
       << s;
-}
-
-TEST_F(TraceLogTest, LevelZeroNeverOpensTheFile) {
-  Start(0, 2);
-  EXPECT_FALSE(trace.IsOpen());
-  trace.Log(0, 1, "x");
-  EXPECT_FALSE(trace.Archive());
-  EXPECT_FALSE(FileExists(log_path));
 }
 
 TEST_F(TraceLogTest, ArchiveMovesTheLogAside) {
@@ -115,8 +103,13 @@ TEST_F(TraceLogTest, FailedArchiveKeepsTheLog) {
   EXPECT_EQ(Contents(dir / "ArchiveLogs"), "a file, not a folder");
 }
 
-TEST_F(TraceLogTest, ClearStartsANewFileAtAnyLevel) {
-  Start(0, 2, "old contents\r\n");
+TEST_F(TraceLogTest, LevelZeroWritesNothingButClearStartsAFile) {
+  Start(0, 0);
+  EXPECT_FALSE(trace.IsOpen());
+  trace.Log(0, 1, "x");
+  EXPECT_FALSE(trace.Archive());
+  EXPECT_FALSE(FileExists(log_path));
+  std::ofstream(log_path) << "old contents\r\n";
   trace.Clear();
   ExpectMarkerLine(Contents(log_path), "*** 開新記錄檔 ***");
 }
