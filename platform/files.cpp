@@ -102,10 +102,10 @@ bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 
 
 bool DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
-bool CopyFileDurable(const std::string& from, const std::string& to) {
+bool CopyFileDurable(const std::string& from, const std::string& to, const std::string& tmp_dir) {
   int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
-  std::string tmp = to + "." + NewGuidHex() + ".tmp";
+  std::string tmp = (tmp_dir.empty() ? to + "." : tmp_dir + "/") + NewGuidHex() + ".tmp";
   bool ok = WriteThenRename(tmp, to, [in](int out) {
     char buf[65536];
     for (;;) {

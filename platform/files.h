@@ -24,9 +24,11 @@ std::vector<FileEntry> ListFolder(const std::string& path);
 std::optional<FileEntry> StatFile(const std::string& path);
 bool FileExists(const std::string& path);
 bool DeleteFile(const std::string& path);
-// Copies a file's bytes to `to` through a temporary file, fsync and rename,
-// replacing `to`. Success only when the whole copy is durable.
-bool CopyFileDurable(const std::string& from, const std::string& to);
+// Copies a file's bytes to `to` through a temporary file (in `tmp_dir`, or
+// beside `to` when empty), fsync and rename, replacing `to`. Success only
+// when the whole copy is durable.
+bool CopyFileDurable(const std::string& from, const std::string& to,
+                     const std::string& tmp_dir = "");
 // Finds a child of `dir` whose name equals `name` without regard to ASCII
 // case; an exact match is preferred.
 std::optional<std::string> FindChildNoCase(const std::string& dir, const std::string& name);

@@ -1,5 +1,6 @@
 #include "service/osprey.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -9,12 +10,20 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "pop3/pop3_listen_socket.h"
+#include "service/mailbox.h"
 #include "service/messages.h"
+#include "smtp/message_file.h"
 #include "smtp/smtp_listen_socket.h"
+#include "smtp/smtp_thread.h"
 
 namespace heron {
 
-COsprey::COsprey() : CNTService(kServiceName), store_(Registry::Shared()), trace_(HeronHome()) {
+COsprey::COsprey()
+    : CNTService(kServiceName),
+      store_(Registry::Shared()),
+      accounts_(store_,
+                [this] { return store_.ReadText("Settings", "MailFolder", DefaultMailFolder()); }),
+      trace_(HeronHome()) {
   window_.SetHandler([this](unsigned msg, std::string text, uint64_t lparam) {
     OnMessage(msg, std::move(text), lparam);
   });
@@ -107,7 +116,7 @@ void COsprey::OnMessage(unsigned msg, std::string text, uint64_t lparam) {
       Log(3, tid, text);
       break;
     case WM_MESSAGE_RECEIVED:
-      OnMessageReceived(text);
+      DistributeDropFile(text);
       break;
     case WM_STOP_SERVICE:
       StopServers();
@@ -125,12 +134,6 @@ void COsprey::OnMessage(unsigned msg, std::string text, uint64_t lparam) {
   }
 }
 
-void COsprey::OnMessageReceived(const std::string& drop_file) {
-  // Distribution into mailboxes and the queue arrives with message
-  // acceptance; until then the drop file stays where it is.
-  Log(3, StrPrintf("drop file %s", drop_file.c_str()));
-}
-
 void COsprey::LoadSettings(LoadMode mode) {
   Log(2, B5("載入系統設定值..."));
   LogSettings log = ReadLogSettings(store_);
@@ -139,7 +142,16 @@ void COsprey::LoadSettings(LoadMode mode) {
   settings_.log = log;
   ReadScalarSettings(store_, settings_);
 
-  // User accounts are loaded first; they come with the account store.
+  switch (accounts_.Load()) {
+    case AccountStore::LoadResult::kUndecodable:
+      LogLoadProblem(B5("帳號清單 UserAccounts\\Users 的內容無法解讀，沿用原有帳號。"));
+      break;
+    case AccountStore::LoadResult::kMigrated:
+      LogLoadProblem(B5("帳號清單已轉換為新格式。"));
+      break;
+    default:
+      break;
+  }
   for (const ListSetting& ls : kListSettings) {
     bool undecodable = false;
     auto list = store_.ReadList(ls.key, ls.value, &undecodable);
@@ -163,6 +175,7 @@ bool COsprey::StartServers() {
   OpenTraceLog();
   for (const std::string& line : pending_load_problems_) Log(1, line);
   pending_load_problems_.clear();
+  DistributeLeftoverDropFiles();
 
   auto valid_port = [](int32_t p) { return p >= 0 && p <= 65535; };
   int32_t port = settings_.port;
@@ -245,6 +258,124 @@ void COsprey::OnMinuteTimer() {
   if (++z_counter_ > 60) z_counter_ = 0;
   store_.WriteNumber("CheckTimer", "XRelayTimer", x_counter_);
   store_.WriteNumber("CheckTimer", "ZRelayTimer", z_counter_);
+}
+
+}  // namespace heron
+
+namespace heron {
+
+void COsprey::AcceptSmtp(asio::ip::tcp::socket socket) {
+  auto thread = std::make_shared<CSmtpThread>(*this, settings_, CClientThread::PeerAddress(socket));
+  {
+    std::lock_guard<std::mutex> lock(connection_lock_);
+    smtp_threads_.push_back(thread);
+  }
+  if (!thread->Start(std::move(socket))) SessionEnded(thread.get());
+}
+
+void COsprey::SessionEnded(CSessionThread* thread) {
+  std::lock_guard<std::mutex> lock(connection_lock_);
+  auto same = [thread](const std::shared_ptr<CSessionThread>& t) { return t.get() == thread; };
+  pop3_threads_.remove_if(same);
+  smtp_threads_.remove_if(same);
+}
+
+void COsprey::DistributeLeftoverDropFiles() {
+  std::string root = MailRoot(settings_.mail_folder);
+  // Partial writes of a stopped service: never acknowledged, never visible.
+  for (const FileEntry& e : ListFolder(root + "/.tmp")) DeleteFile(root + "/.tmp/" + e.name);
+  std::vector<FileEntry> drops = ListFolder(root + "/drop");
+  std::sort(drops.begin(), drops.end(),
+            [](const FileEntry& a, const FileEntry& b) { return a.mtime < b.mtime; });
+  for (const FileEntry& e : drops) {
+    if (!e.is_dir && e.name.size() > 4 && e.name.ends_with(".eml")) {
+      DistributeDropFile(root + "/drop/" + e.name);
+    }
+  }
+}
+
+bool COsprey::CopyInto(const std::string& from, const std::string& folder,
+                       const std::string& file_name) {
+  std::string root = MailRoot(settings_.mail_folder);
+  if (!CreateFolderPath(root + "/.tmp", 0700) || !CreateFolderPath(folder)) return false;
+  return CopyFileDurable(from, folder + "/" + file_name, root + "/.tmp");
+}
+
+bool COsprey::ApplyCopyRules(const std::string& from, const std::string& mailbox,
+                             const std::string& file_name) {
+  std::string joined;
+  for (const std::string& rule : settings_.copy_rules) {
+    size_t bar = rule.find('|');
+    if (bar != std::string::npos && EqualsNoCase(rule.substr(0, bar), mailbox)) {
+      joined += rule.substr(bar + 1) + ",";
+    }
+  }
+  bool ok = true;
+  std::string root = MailRoot(settings_.mail_folder);
+  size_t start = 0;
+  while (start < joined.size()) {
+    size_t comma = joined.find(',', start);
+    std::string target = Trim(std::string_view(joined).substr(start, comma - start));
+    start = comma + 1;
+    auto folder = FindMailbox(root, target);
+    if (!folder) continue;  // a target without a folder gets nothing
+    Log(2, B5("<SMTP> 複製訊息複本到： ") + *folder + "/");
+    if (CopyInto(from, *folder, file_name)) {
+      Log(2, B5("<SMTP> 複製完成"));
+    } else {
+      Log(1, B5("<SMTP> 複製失敗： ") + *folder + "/");
+      ok = false;
+    }
+  }
+  return ok;
+}
+
+void COsprey::DistributeDropFile(const std::string& drop_file) {
+  std::string file_name = drop_file.substr(drop_file.rfind('/') + 1);
+  Log(2, B5("<SMTP> 訊息接收中: ") + file_name);
+  std::string content;
+  if (!ReadFile(drop_file, content)) {
+    Log(1, B5("<SMTP> 無法讀取訊息： ") + drop_file);
+    return;
+  }
+  std::string root = MailRoot(settings_.mail_folder);
+  bool all_copied = true;
+  auto copy = [&](const std::string& folder, const std::string& big5_label) {
+    Log(2, big5_label + folder + "/");
+    bool ok = CopyInto(drop_file, folder, file_name);
+    if (!ok) Log(1, B5("<SMTP> 複製失敗： ") + folder + "/");
+    all_copied = all_copied && ok;
+    return ok;
+  };
+
+  bool queued = false;
+  for (const std::string& recipient : ReadRecipients(content)) {
+    if (!IsLocalDomain(DomainOf(recipient), settings_.domains)) {
+      if (queued) continue;
+      queued = true;
+      copy(root + "/queue", B5("<SMTP> 複製訊息到： "));
+      if (!EqualsNoCase(settings_.cc_account, B5("-無-"))) {
+        if (auto cc = EnsureMailbox(root, settings_.cc_account)) {
+          copy(*cc, B5("<SMTP> 複製寄件複本到： "));
+        }
+      }
+      continue;
+    }
+    std::string name = MailboxOf(recipient);
+    auto folder = FindMailbox(root, name);
+    if (!folder && accounts_.Exists(name)) folder = EnsureMailbox(root, name);
+    if (folder) {
+      if (copy(*folder, B5("<SMTP> 複製訊息到： "))) Log(2, B5("<SMTP> 複製完成"));
+      all_copied = ApplyCopyRules(drop_file, name, file_name) && all_copied;
+    } else if (!EqualsNoCase(settings_.catch_all_account, B5("-停用-"))) {
+      if (auto catch_all = EnsureMailbox(root, settings_.catch_all_account)) {
+        copy(*catch_all, B5("<SMTP> 收件人帳號不存在，複製訊息到： "));
+      }
+    }
+  }
+  // A copy that failed keeps the drop file for the next start, so that no
+  // recipient loses the message; copies already made are replaced then.
+  if (all_copied) DeleteFile(drop_file);
 }
 
 }  // namespace heron

@@ -2,6 +2,8 @@
 // settings, the trace log, and the main loop that serialises them.
 #pragma once
 
+#include <asio.hpp>
+#include <atomic>
 #include <cstdint>
 #include <list>
 #include <memory>
@@ -12,6 +14,7 @@
 
 #include "platform/message_window.h"
 #include "platform/named_objects.h"
+#include "service/accounts.h"
 #include "service/log_file.h"
 #include "service/ntservice.h"
 #include "service/session_thread.h"
@@ -51,7 +54,18 @@ class COsprey : public CNTService {
   const OspreySettings& settings() const { return settings_; }
   MessageWindow& window() { return window_; }
   SettingsStore& settings_store() { return store_; }
+  AccountStore& accounts() { return accounts_; }
+  // Read by session threads without a lock; changed on the main thread only.
   int session_count() const { return session_count_; }
+
+  // Listener accept notifications (main thread): a session thread per
+  // connection, with a snapshot of the settings.
+  void AcceptSmtp(asio::ip::tcp::socket socket);
+  // Called by a session thread as it ends: it leaves the live lists.
+  void SessionEnded(CSessionThread* thread);
+
+  // Distributes one drop file into mailboxes and the queue (main thread).
+  void DistributeDropFile(const std::string& drop_file);
 
  protected:
   void SetNamedEvent() override;
@@ -59,7 +73,10 @@ class COsprey : public CNTService {
  private:
   void OnMessage(unsigned msg, std::string text, uint64_t lparam);
   void OnMinuteTimer();
-  void OnMessageReceived(const std::string& drop_file);
+  void DistributeLeftoverDropFiles();
+  bool CopyInto(const std::string& from, const std::string& folder, const std::string& file_name);
+  bool ApplyCopyRules(const std::string& from, const std::string& mailbox,
+                      const std::string& file_name);
   void ServiceEventWatcher();
   void StopSessionThreads(std::list<std::shared_ptr<CSessionThread>>& threads);
   // Logs a problem met while loading settings; kept until the log opens
@@ -76,13 +93,13 @@ class COsprey : public CNTService {
   std::mutex connection_lock_;
   std::list<std::shared_ptr<CSessionThread>> pop3_threads_;
   std::list<std::shared_ptr<CSessionThread>> smtp_threads_;
-  int session_count_ = 0;
+  std::atomic<int> session_count_{0};
 
   std::unique_ptr<CPop3ListenSocket> pop3_listener_;
   std::unique_ptr<CSmtpListenSocket> smtp_listener_;
 
   OspreySettings settings_;
-  std::recursive_mutex settings_lock_;
+  AccountStore accounts_;  // holds the settings lock
 
   NamedMutex mutex_;
   StopEvent stop_event_;

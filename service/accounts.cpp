@@ -1,0 +1,164 @@
+#include "service/accounts.h"
+
+#include "platform/files.h"
+#include "platform/text.h"
+#include "service/encoded_list.h"
+#include "service/mailbox.h"
+#include "service/settings_store.h"
+
+namespace heron {
+namespace {
+
+constexpr const char* kKey = "UserAccounts";
+constexpr const char* kValue = "Users";
+
+CUserAccount DefaultAccount() { return {"admin", "Administrator", "", 0}; }
+
+}  // namespace
+
+std::string EncodeAccounts(const std::vector<CUserAccount>& accounts, bool old_layout) {
+  ListWriter w;
+  w.WriteCount(accounts.size());
+  for (const auto& a : accounts) {
+    w.WriteText(a.name);
+    w.WriteText(a.full_name);
+    w.WriteText(a.password);
+    if (!old_layout) w.WriteU32(static_cast<uint32_t>(a.no_external_mail));
+  }
+  return w.bytes();
+}
+
+std::optional<std::vector<CUserAccount>> DecodeAccounts(std::string_view bytes, bool old_layout) {
+  ListReader r(bytes);
+  uint32_t count;
+  if (!r.ReadCount(count)) return std::nullopt;
+  std::vector<CUserAccount> out;
+  for (uint32_t i = 0; i < count; ++i) {
+    CUserAccount a;
+    uint32_t flag = 0;
+    if (!r.ReadText(a.name) || !r.ReadText(a.full_name) || !r.ReadText(a.password)) {
+      return std::nullopt;
+    }
+    if (!old_layout && !r.ReadU32(flag)) return std::nullopt;
+    a.no_external_mail = static_cast<int32_t>(flag);
+    out.push_back(std::move(a));
+  }
+  return out;
+}
+
+AccountStore::AccountStore(SettingsStore& store, std::function<std::string()> mail_folder)
+    : store_(store), mail_folder_(std::move(mail_folder)) {}
+
+AccountStore::LoadResult AccountStore::Load() {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  LoadResult result = LoadResult::kLoaded;
+  auto bytes = store_.ReadBytes(kKey, kValue);
+  if (!bytes) {
+    accounts_ = {DefaultAccount()};
+    result = LoadResult::kDefault;
+  } else if (bytes->size() > kMaxAccountBytes) {
+    result = LoadResult::kTooLong;
+  } else if (auto current = DecodeAccounts(*bytes)) {
+    accounts_ = std::move(*current);
+  } else if (auto old = DecodeAccounts(*bytes, true)) {
+    // The previous layout: take it over and store it in the current one.
+    accounts_ = std::move(*old);
+    Save();
+    result = LoadResult::kMigrated;
+  } else {
+    result = LoadResult::kUndecodable;  // the list held before stays
+  }
+  CreateMailboxFolders();
+  return result;
+}
+
+void AccountStore::CreateMailboxFolders() {
+  std::string root = MailRoot(mail_folder_());
+  for (const auto& a : accounts_) EnsureMailbox(root, a.name);  // failures are ignored
+}
+
+bool AccountStore::Save() {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  std::string bytes = EncodeAccounts(accounts_);
+  if (bytes.size() > kMaxAccountBytes) return false;
+  return store_.WriteBytes(kKey, kValue, bytes);
+}
+
+CUserAccount* AccountStore::Find(const std::string& name) {
+  for (auto& a : accounts_) {
+    if (EqualsNoCase(a.name, name)) return &a;
+  }
+  return nullptr;
+}
+
+bool AccountStore::Exists(const std::string& name) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return Find(name) != nullptr;
+}
+
+bool AccountStore::CheckPassword(const std::string& name, const std::string& password,
+                                 int32_t* no_external_mail) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  for (const auto& a : accounts_) {
+    if (EqualsNoCase(a.name, name) && EqualsNoCase(a.password, password)) {
+      if (no_external_mail) *no_external_mail = a.no_external_mail;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool AccountStore::SetPassword(const std::string& name, const std::string& password) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  CUserAccount* a = Find(name);
+  if (!a) return false;
+  a->password = password;
+  bool saved = Save();
+  Load();  // a failed save is undone by reading the stored list again
+  return saved;
+}
+
+bool AccountStore::Add(const std::string& name, const std::string& password) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  if (!IsMailboxName(name) || Find(name)) return false;
+  accounts_.push_back({name, "", password, 0});
+  bool saved = Save();
+  Load();
+  return saved;
+}
+
+bool AccountStore::Delete(const std::string& name) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  std::vector<CUserAccount> kept;
+  for (auto& a : accounts_) {
+    if (!EqualsNoCase(a.name, name)) kept.push_back(a);
+  }
+  accounts_ = std::move(kept);
+  bool saved = Save();
+  Load();
+  return saved;
+}
+
+bool AccountStore::ListText(std::string& out) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  out = "250-User Accounts:\r\n";
+  for (const auto& a : accounts_) {
+    out += B5("250-帳號：[ ");
+    out += a.name;
+    out += " ]";
+    if (!a.full_name.empty()) {
+      out += B5("  全名:");
+      out += a.full_name;
+    }
+    out += "\r\n";
+  }
+  out += "250 OK";
+  return true;
+}
+
+std::vector<CUserAccount> AccountStore::accounts() {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  return accounts_;
+}
+
+}  // namespace heron

@@ -1,0 +1,74 @@
+// User accounts: the record, its stored encoding, and the store that keeps
+// the list in memory under the settings lock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace heron {
+
+class SettingsStore;
+
+struct CUserAccount {
+  std::string name;       // login name, also the mailbox folder name
+  std::string full_name;  // free text
+  std::string password;   // plain text
+  int32_t no_external_mail = 0;
+  bool operator==(const CUserAccount&) const = default;
+};
+
+// The stored layout; `old_layout` leaves out the NoExternalMail numbers.
+std::string EncodeAccounts(const std::vector<CUserAccount>& accounts, bool old_layout = false);
+// Nothing when the bytes end early or hold a bad length.
+std::optional<std::vector<CUserAccount>> DecodeAccounts(std::string_view bytes,
+                                                        bool old_layout = false);
+
+// Largest stored account list.
+constexpr size_t kMaxAccountBytes = 4095;
+
+class AccountStore {
+ public:
+  enum class LoadResult { kLoaded, kDefault, kMigrated, kTooLong, kUndecodable };
+
+  // `mail_folder` gives the MailFolder in force, for the mailbox folders.
+  AccountStore(SettingsStore& store, std::function<std::string()> mail_folder);
+
+  // Reads the stored list; an absent value gives the default account, one
+  // too long or undecodable keeps the list held before. Creates a mailbox
+  // folder for every account.
+  LoadResult Load();
+  // Writes the list; false without writing when it exceeds 4095 bytes.
+  bool Save();
+
+  bool Exists(const std::string& name);
+  bool CheckPassword(const std::string& name, const std::string& password,
+                     int32_t* no_external_mail = nullptr);
+  // These change the list, save it and load it again. They fail when the
+  // save fails (the change is then not kept) and for names that cannot be
+  // folder names.
+  bool SetPassword(const std::string& name, const std::string& password);
+  bool Add(const std::string& name, const std::string& password);
+  bool Delete(const std::string& name);
+  // "250-User Accounts:" listing, ending in "250 OK" without CR LF.
+  bool ListText(std::string& out);
+
+  std::vector<CUserAccount> accounts();
+  // The settings lock; re-entrant.
+  std::recursive_mutex& lock() { return mu_; }
+
+ private:
+  void CreateMailboxFolders();
+  CUserAccount* Find(const std::string& name);
+
+  SettingsStore& store_;
+  std::function<std::string()> mail_folder_;
+  std::vector<CUserAccount> accounts_;
+  std::recursive_mutex mu_;
+};
+
+}  // namespace heron

@@ -1,0 +1,149 @@
+#include "service/client_thread.h"
+
+#include <unistd.h>
+
+#include <ctime>
+#include <thread>
+
+#include "platform/message_window.h"
+#include "platform/text.h"
+#include "service/messages.h"
+#include "service/osprey.h"
+
+namespace heron {
+
+CClientThread::CClientThread(COsprey& service, const char* tag, int timeout_seconds,
+                             std::string peer)
+    : service_(service),
+      tag_(tag),
+      timeout_(timeout_seconds),
+      socket_(io_),
+      timer_(io_),
+      peer_(std::move(peer)),
+      last_activity_(static_cast<int64_t>(std::time(nullptr))),
+      ended_future_(ended_.get_future().share()) {}
+
+CClientThread::~CClientThread() = default;
+
+std::string CClientThread::PeerAddress(const asio::ip::tcp::socket& socket) {
+  asio::error_code ec;
+  auto endpoint = socket.remote_endpoint(ec);
+  return ec ? std::string() : endpoint.address().to_string();
+}
+
+bool CClientThread::Start(asio::ip::tcp::socket accepted) {
+  asio::error_code ec;
+  // Move the connection onto this thread's own loop.
+  auto protocol = accepted.local_endpoint(ec).protocol();
+  int fd = accepted.release(ec);
+  if (ec) return false;
+  socket_.assign(protocol, fd, ec);
+  if (ec) {
+    ::close(fd);
+    return false;
+  }
+  try {
+    std::thread(&CClientThread::ThreadMain, this, shared_from_this()).detach();
+  } catch (const std::system_error&) {
+    socket_.close(ec);
+    return false;
+  }
+  return true;
+}
+
+void CClientThread::LogText(const std::string& text, unsigned level_message) {
+  service_.window().Post(level_message ? level_message : WM_LOG_INFO,
+                         std::string("<") + tag_ + "> " + text, thread_id_);
+}
+
+void CClientThread::Touch() { last_activity_ = static_cast<int64_t>(std::time(nullptr)); }
+
+void CClientThread::ThreadMain(std::shared_ptr<CClientThread> self) {
+  thread_id_ = CurrentThreadId();
+  // Connection start: timer, notification, then the engine's checks.
+  ArmTimer();
+  service_.window().Post(WM_CLIENT_CONNECTED, peer_ + "|" + tag_, thread_id_);
+  OnStart();
+  Flush();
+  io_.run();
+
+  // Exit: the timer dies with the loop; leave the service's list and say so.
+  asio::error_code ec;
+  socket_.close(ec);
+  service_.SessionEnded(this);
+  service_.window().Post(WM_CLIENT_DISCONNECTED, peer_ + "|" + tag_, thread_id_);
+  ended_.set_value();
+  (void)self;  // keeps this object alive until here
+}
+
+void CClientThread::ArmTimer() {
+  timer_.expires_after(std::chrono::seconds(1));
+  timer_.async_wait([this](const asio::error_code& ec) {
+    if (ec || finished_) return;
+    if (static_cast<int64_t>(std::time(nullptr)) > last_activity_ + timeout_) {
+      LogText("Connection timed out");
+      Finish();
+      return;
+    }
+    ArmTimer();
+  });
+}
+
+void CClientThread::ReadNext() {
+  socket_.async_read_some(asio::buffer(buffer_), [this](const asio::error_code& ec, size_t n) {
+    if (finished_) return;
+    if (ec) {
+      if (ec != asio::error::eof && ec != asio::error::connection_reset &&
+          ec != asio::error::operation_aborted) {
+        LogText(StrPrintf("OnReceive error: %d", ec.value()), WM_LOG_ERROR);
+      }
+      Finish();
+      return;
+    }
+    OnBytes(std::string_view(buffer_.data(), n));
+    Flush();
+  });
+}
+
+// Sends what the engine has produced, then reads on or ends.
+void CClientThread::Flush() {
+  if (finished_) return;
+  writing_ = TakeOutput();
+  if (writing_.empty()) {
+    if (SessionOver()) {
+      Finish();
+    } else {
+      ReadNext();
+    }
+    return;
+  }
+  asio::async_write(socket_, asio::buffer(writing_), [this](const asio::error_code& ec, size_t) {
+    if (finished_) return;
+    if (ec) {
+      LogText("Could not send reply, disconnected.");
+      Finish();
+      return;
+    }
+    Flush();
+  });
+}
+
+void CClientThread::Finish() {
+  if (finished_) return;
+  finished_ = true;
+  asio::error_code ec;
+  timer_.cancel();
+  socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
+  socket_.close(ec);
+  io_.stop();
+}
+
+void CClientThread::PostQuit() {
+  asio::post(io_, [this] { Finish(); });
+}
+
+bool CClientThread::WaitEnded(std::chrono::milliseconds limit) {
+  return ended_future_.wait_for(limit) == std::future_status::ready;
+}
+
+}  // namespace heron

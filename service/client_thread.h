@@ -1,0 +1,76 @@
+// A client connection served on a thread of its own: its own event loop,
+// a one-second timer for the inactivity time-out, and the read/reply cycle
+// around a protocol engine. SMTP and POP3 sessions derive from it.
+#pragma once
+
+#include <array>
+#include <asio.hpp>
+#include <atomic>
+#include <cstdint>
+#include <future>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "service/session_thread.h"
+
+namespace heron {
+
+class COsprey;
+
+class CClientThread : public CSessionThread, public std::enable_shared_from_this<CClientThread> {
+ public:
+  // `tag` is "SMTP" or "POP3": the log prefix and the notification tag.
+  CClientThread(COsprey& service, const char* tag, int timeout_seconds, std::string peer);
+  ~CClientThread() override;
+
+  // Takes over the accepted connection and starts the thread. False when the
+  // thread cannot be made (the connection is then closed).
+  bool Start(asio::ip::tcp::socket accepted);
+
+  uint32_t ThreadId() const override { return thread_id_; }
+  void PostQuit() override;
+  bool WaitEnded(std::chrono::milliseconds limit) override;
+
+  // Dotted address of the client of an accepted connection.
+  static std::string PeerAddress(const asio::ip::tcp::socket& socket);
+
+ protected:
+  // The engine: connection start (greeting or refusal), received bytes,
+  // replies produced, and whether the session must end.
+  virtual void OnStart() = 0;
+  virtual void OnBytes(std::string_view bytes) = 0;
+  virtual std::string TakeOutput() = 0;
+  virtual bool SessionOver() const = 0;
+
+  // Posts one log line, prefixed "<TAG> ", to the service at level 2.
+  void LogText(const std::string& text, unsigned level_message = 0);
+  // Refreshes the time of last activity.
+  void Touch();
+  const std::string& peer() const { return peer_; }
+  COsprey& service() { return service_; }
+
+ private:
+  void ThreadMain(std::shared_ptr<CClientThread> self);
+  void ReadNext();
+  void Flush();
+  void Finish();
+  void ArmTimer();
+
+  COsprey& service_;
+  const char* tag_;
+  int timeout_;
+  asio::io_context io_;
+  asio::ip::tcp::socket socket_;
+  asio::steady_timer timer_;
+  std::string peer_;
+  std::array<char, 4096> buffer_{};
+  std::string writing_;
+  bool finished_ = false;
+  std::atomic<int64_t> last_activity_;
+  std::atomic<uint32_t> thread_id_{0};
+  std::promise<void> ended_;
+  std::shared_future<void> ended_future_;
+};
+
+}  // namespace heron

@@ -1,0 +1,108 @@
+#include "smtp/message_file.h"
+
+#include "platform/text.h"
+#include "service/mailbox.h"
+
+namespace heron {
+namespace {
+
+void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
+  size_t pos = 0;
+  while ((pos = s.find(from, pos)) != std::string::npos) {
+    s.replace(pos, from.size(), to);
+    pos += to.size();
+  }
+}
+
+// Calls `line` for each line before the first empty one, line end removed,
+// lower-cased.
+template <typename F>
+void ForEachEnvelopeLine(std::string_view content, F line) {
+  size_t pos = 0;
+  while (pos < content.size()) {
+    size_t nl = content.find('\n', pos);
+    std::string_view l =
+        content.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+    if (l.empty()) return;
+    line(ToLowerAscii(l));
+    if (nl == std::string_view::npos) return;
+    pos = nl + 1;
+  }
+}
+
+// Trimmed text after `field` in a lower-case line, if the line holds it.
+bool FieldValue(const std::string& line, std::string_view field, std::string& value) {
+  size_t at = line.find(field);
+  if (at == std::string::npos) return false;
+  value = Trim(std::string_view(line).substr(at + field.size()));
+  return true;
+}
+
+}  // namespace
+
+std::string GmtDateText(std::time_t t) {
+  static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  std::tm g;
+  gmtime_r(&t, &g);
+  return StrPrintf("%s, %02d %s %d %02d:%02d:%02d GMT", kDays[g.tm_wday], g.tm_mday,
+                   kMonths[g.tm_mon], g.tm_year + 1900, g.tm_hour, g.tm_min, g.tm_sec);
+}
+
+std::string ApplySpamTag(std::string data, const std::string& tag) {
+  ReplaceAll(data, "Subject:", "Subject: " + tag);
+  ReplaceAll(data, "subject:", "subject: " + tag);
+  return data;
+}
+
+std::string ApplyFooter(std::string data) {
+  if (data.find(kFooterMark) != std::string::npos) return data;
+  const std::string one = kFooterLine1, two = kFooterLine2;
+  if (data.find("text/html") == std::string::npos) {
+    ReplaceAll(data, "\r\n.\r\n",
+               "\r\n " + std::string(50, '_') + " \r\n " + kFooterMark + " \r\n " + one + "\r\n " +
+                   two + "\r\n.\r\n");
+  } else {
+    for (const char* tag : {"</BODY>", "</Body>", "</body>"}) {
+      ReplaceAll(data, tag,
+                 std::string("<P><HR><FONT face=Arial > ") + kFooterMark + "<BR> " + one +
+                     " <BR> " + two + "</FONT><P><P> " + tag);
+    }
+  }
+  return data;
+}
+
+std::string BuildMessageFile(const MessageEnvelope& env, std::string_view data) {
+  std::string out = "x-sender: " + env.sender + "\r\n";
+  for (const auto& r : env.recipients) out += "x-receiver: " + r + "\r\n";
+  out += "Received: from " + env.helo + " ([" + env.client_ip + "]) by " + env.by_domain +
+         " with " + env.server_id + ";\r\n\t" + GmtDateText(env.when) + "\r\n";
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!data.empty() && blank(data.back())) data.remove_suffix(1);
+  while (!data.empty() && data.back() == '.') data.remove_suffix(1);
+  out.append(data);
+  return out;
+}
+
+std::vector<std::string> ReadRecipients(std::string_view content) {
+  std::vector<std::string> out;
+  ForEachEnvelopeLine(content, [&out](const std::string& line) {
+    std::string value;
+    if (FieldValue(line, "x-receiver:", value)) out.push_back(value);
+  });
+  return out;
+}
+
+MessageHeaderFields ReadHeaderFields(std::string_view content) {
+  MessageHeaderFields f;
+  ForEachEnvelopeLine(content, [&f](const std::string& line) {
+    FieldValue(line, "x-sender:", f.sender);
+    FieldValue(line, "date:", f.date);
+    FieldValue(line, "subject:", f.subject);
+  });
+  return f;
+}
+
+}  // namespace heron

@@ -1,0 +1,50 @@
+// Message files: what an accepted message is stored as, and how readers take
+// the envelope back out of it.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace heron {
+
+// "Sun, 06 Dec 2026 17:06:19 GMT" for a moment in UTC.
+std::string GmtDateText(std::time_t t);
+
+// Placeholder after "by" in the trace line when no local domain is set.
+constexpr const char* kPlaceholderDomain = "localhost.localdomain";
+constexpr const char* kFooterMark = "Powered By Heron Mail Server";
+constexpr const char* kFooterLine1 = "Made In Taiwan";
+constexpr const char* kFooterLine2 = "https://heron-mail.example/";
+
+// Replaces every "Subject:", then every "subject:", with the tagged form.
+std::string ApplySpamTag(std::string data, const std::string& tag);
+// Adds the footer unless the data already carries it: before each end
+// marker for plain text, before each closing body tag for HTML.
+std::string ApplyFooter(std::string data);
+
+struct MessageEnvelope {
+  std::string sender;
+  std::vector<std::string> recipients;
+  std::string helo;
+  std::string client_ip;
+  std::string by_domain;  // first local domain, or the placeholder
+  std::string server_id;
+  std::time_t when = 0;
+};
+
+// The whole file: envelope lines, trace line, then the data with trailing
+// white space and then trailing dots removed.
+std::string BuildMessageFile(const MessageEnvelope& env, std::string_view data);
+
+// Recipients of a stored message, lower case, from the lines before the
+// first empty line that contain "x-receiver:".
+std::vector<std::string> ReadRecipients(std::string_view content);
+
+struct MessageHeaderFields {
+  std::string sender, date, subject;  // lower case, trimmed
+};
+MessageHeaderFields ReadHeaderFields(std::string_view content);
+
+}  // namespace heron

@@ -1,0 +1,354 @@
+#include "smtp/smtp_session.h"
+
+#include <ctime>
+
+#include "platform/guid.h"
+#include "platform/text.h"
+#include "service/accounts.h"
+#include "service/base64.h"
+#include "service/ip_filter.h"
+#include "service/mailbox.h"
+#include "smtp/message_file.h"
+
+namespace heron {
+namespace {
+
+constexpr const char* kUserPrompt = "334 VXNlcm5hbWU6";
+constexpr const char* kPasswordPrompt = "334 UGFzc3dvcmQ6";
+constexpr const char* kNotAuthenticated = "551 Client was not authenticated";
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
+}
+
+}  // namespace
+
+CSmtpSocket::CSmtpSocket(OspreySettings snapshot, std::string client_ip, SmtpSessionHost& host)
+    : cfg_(std::move(snapshot)),
+      client_ip_(std::move(client_ip)),
+      host_(host),
+      mail_root_(MailRoot(cfg_.mail_folder)) {}
+
+void CSmtpSocket::Start(int session_count) {
+  if (session_count > cfg_.connections_limit) {
+    host_.Log("Connection denied: Too many users!");
+    Reply("421 Service not available. Too many users!");
+    End();
+    return;
+  }
+  if (MatchIpList(client_ip_, cfg_.safe_ip)) {
+    safe_client_ = true;
+  } else if (MatchIpList(client_ip_, cfg_.ip_filter)) {
+    host_.Log("Connection denied: IP address was rejected by the server.");
+    Reply("421 Service not available");
+    End();
+    return;
+  }
+  Reply("220 " + cfg_.host_name + " " + cfg_.server_id + " ESMTP " +
+        (cfg_.relay_messages ? "INT" : "LOC"));
+}
+
+std::string CSmtpSocket::TakeOutput() {
+  std::string out;
+  out.swap(out_);
+  return out;
+}
+
+void CSmtpSocket::Reply(const std::string& text, bool log) {
+  out_ += text;
+  out_ += "\r\n";
+  if (log) host_.Log(text);
+}
+
+void CSmtpSocket::Receive(std::string_view bytes) {
+  if (ended_) return;
+  if (state_ == kData) {
+    ReceiveData(bytes);
+    return;
+  }
+  if (bytes.size() + line_buffer_.size() >= kBufferLimit) {
+    host_.Log("Buffer overflow");
+    End();
+    return;
+  }
+  line_buffer_.append(bytes);
+  ProcessLines();
+}
+
+void CSmtpSocket::ProcessLines() {
+  size_t pos = 0;
+  while (!ended_) {
+    if (state_ == kData) {
+      // Whatever follows the DATA line is message data already.
+      std::string rest = line_buffer_.substr(pos);
+      line_buffer_.clear();
+      if (!rest.empty()) ReceiveData(rest);
+      return;
+    }
+    size_t end = line_buffer_.find("\r\n", pos);
+    if (end == std::string::npos) break;
+    std::string line = line_buffer_.substr(pos, end - pos);
+    pos = end + 2;
+    if (!line.empty()) Dispatch(line);
+  }
+  line_buffer_.erase(0, pos);
+}
+
+void CSmtpSocket::Dispatch(const std::string& line) {
+  size_t space = line.find(' ');
+  std::string cmd = ToUpperAscii(line.substr(0, space));
+  std::string arg = space == std::string::npos ? std::string() : line.substr(space + 1);
+
+  // Credentials never reach the log.
+  if (state_ >= kAuthUser && state_ <= kAuthPlain) {
+    host_.Log("****");
+  } else if ((cmd == "AUTH" || cmd == "AUTH=LOGIN") && arg.find(' ') != std::string::npos) {
+    host_.Log(cmd + " " + arg.substr(0, arg.find(' ')) + " ****");
+  } else {
+    host_.Log(cmd + " " + arg);
+  }
+  host_.Touch();
+
+  switch (state_) {
+    case kAuthUser:
+      auth_user_ = Base64Decode(line);
+      state_ = kAuthPassword;
+      Reply(kPasswordPrompt);
+      return;
+    case kAuthPassword:
+      Login(auth_user_, Base64Decode(line));
+      return;
+    case kAuthPlain:
+      PlainLogin(Base64Decode(line));
+      return;
+    default:
+      break;
+  }
+
+  if (state_ == kConnected && cmd != "QUIT" && cmd != "HELO" && cmd != "EHLO" && cmd != "VERS") {
+    Reply("503 Bad sequence of commands (given out of order)");
+    return;
+  }
+  if (cmd == "HELO") {
+    helo_ = arg;
+    authenticated_ = false;
+    state_ = kReady;
+    Reply("250 OK");
+  } else if (cmd == "EHLO") {
+    helo_ = arg;
+    authenticated_ = false;
+    state_ = kReady;
+    Reply("250-Supported extensions:\r\n250-AUTH PLAIN LOGIN\r\n250-VRFY\r\n250 OK");
+  } else if (cmd == "AUTH" || cmd == "AUTH=LOGIN") {
+    Auth(arg);
+  } else if (cmd == "MAIL") {
+    Mail(arg);
+  } else if (cmd == "RCPT") {
+    Rcpt(arg);
+  } else if (cmd == "DATA") {
+    if (sender_.empty()) {
+      Reply("503 Need MAIL command");
+    } else if (recipients_.empty()) {
+      Reply("503 Need RCPT command");
+    } else {
+      state_ = kData;
+      Reply("354 End with <CRLF>.<CRLF>");
+    }
+  } else if (cmd == "RSET") {
+    state_ = kReady;
+    ResetEnvelope();
+    Reply("250 OK");
+  } else if (cmd == "VRFY") {
+    Reply("252 Cannot VRFY user");
+  } else if (cmd == "HELP") {
+    Reply(
+        "214-This server supports the following commands:\r\n"
+        "214 HELO EHLO RCPT DATA RSET MAIL QUIT VRFY HELP NOOP");
+  } else if (cmd == "NOOP") {
+    Reply("250 OK");
+  } else if (cmd == "QUIT") {
+    Reply("221 Bye");
+    End();
+  } else if (cmd == "VERS") {
+    state_ = kReady;
+    Reply(StrPrintf("258 %s %s [%s] v:%d", cfg_.host_name.c_str(),
+                    cfg_.relay_messages ? "INT" : "LOC", cfg_.dns_server.c_str(), 420018),
+          false);
+  } else {
+    // CPWD and ADMN are not served.
+    Reply("500 Command not implemented.");
+  }
+}
+
+void CSmtpSocket::Auth(const std::string& arg) {
+  std::string up = ToUpperAscii(arg);
+  if (up == "PLAIN") {
+    state_ = kAuthPlain;
+    Reply(kUserPrompt);
+  } else if (up.rfind("LOGIN", 0) == 0) {
+    std::string initial = Trim(std::string_view(arg).substr(5));
+    if (!initial.empty()) {
+      auth_user_ = Base64Decode(initial);
+      state_ = kAuthPassword;
+      Reply(kPasswordPrompt);
+    } else {
+      state_ = kAuthUser;
+      Reply(kUserPrompt);
+    }
+  } else if (up.rfind("PLAIN ", 0) == 0 && !Trim(std::string_view(arg).substr(6)).empty()) {
+    // An initial response carries the whole PLAIN blob at once.
+    PlainLogin(Base64Decode(Trim(std::string_view(arg).substr(6))));
+  } else {
+    state_ = kAuthUser;
+    Reply(kUserPrompt);
+  }
+}
+
+void CSmtpSocket::Login(const std::string& user, const std::string& password) {
+  state_ = kReady;
+  no_external_mail_ = 0;
+  if (host_.accounts().CheckPassword(user, password, &no_external_mail_)) {
+    authenticated_ = true;
+    Reply("235 Authentication successful.");
+  } else {
+    Reply("501 Authentication failed.");
+  }
+}
+
+void CSmtpSocket::PlainLogin(const std::string& blob) {
+  // authorisation identity NUL user NUL password
+  size_t first = blob.find('\0');
+  std::string user, password;
+  if (first != std::string::npos) {
+    size_t second = blob.find('\0', first + 1);
+    user = blob.substr(first + 1, second == std::string::npos ? second : second - first - 1);
+    if (second != std::string::npos) {
+      size_t third = blob.find('\0', second + 1);
+      password = blob.substr(second + 1, third == std::string::npos ? third : third - second - 1);
+    }
+  }
+  Login(user, password);
+}
+
+void CSmtpSocket::ResetEnvelope() {
+  sender_.clear();
+  recipients_.clear();
+  data_.clear();
+}
+
+void CSmtpSocket::Mail(const std::string& arg) {
+  recipients_.clear();
+  data_.clear();
+  sender_ = StartsWithNoCase(arg, "FROM:") ? Trim(std::string_view(arg).substr(5)) : Trim(arg);
+  if (cfg_.auth_local && !authenticated_ && IsLocalDomain(DomainOf(sender_), cfg_.domains)) {
+    Reply(kNotAuthenticated);
+    sender_.clear();
+    recipients_.clear();
+    return;
+  }
+  // Sender screening joins here.
+  Reply("250 OK");
+}
+
+bool CSmtpSocket::CatchAllOn() const { return !EqualsNoCase(cfg_.catch_all_account, B5("-停用-")); }
+
+void CSmtpSocket::Rcpt(const std::string& arg) {
+  if (sender_.empty()) {
+    Reply("503 Need MAIL FROM: first");
+    return;
+  }
+  std::string address = StartsWithNoCase(arg, "TO:") ? Trim(std::string_view(arg).substr(3)) : arg;
+  bool local = IsLocalDomain(DomainOf(address), cfg_.domains);
+  if (local) {
+    std::string name = MailboxOf(address);
+    // A name that cannot be a folder of its own never gets one.
+    if (!IsMailboxName(name)) {
+      Reply("550 Recipient unknown.");
+      return;
+    }
+    bool exists = host_.accounts().Exists(name);
+    bool folder = FindMailbox(mail_root_, name).has_value();
+    if (!CatchAllOn() && !folder && !exists) {
+      Reply("550 Recipient unknown.");
+      return;
+    }
+    if (exists && !folder) EnsureMailbox(mail_root_, name);
+  } else if (no_external_mail_) {
+    Reply(B5("551 Server deny to relay messages for this account！"));
+    return;
+  } else if (cfg_.auth_remote && !authenticated_) {
+    Reply(kNotAuthenticated);
+    return;
+  }
+
+  std::string targets = ForwardTargets(address, cfg_.forward_rules);
+  if (targets.empty()) {
+    recipients_.push_back(address);
+    Reply("250 OK");
+    return;
+  }
+  host_.Log("Forwarding email to: " + targets);
+  size_t start = 0;
+  while (start <= targets.size()) {
+    size_t comma = targets.find(',', start);
+    std::string target = targets.substr(start, comma == std::string::npos ? comma : comma - start);
+    start = comma == std::string::npos ? targets.size() + 1 : comma + 1;
+    bool target_local = IsLocalDomain(DomainOf(target), cfg_.domains);
+    if (!target_local && cfg_.auth_forward && !authenticated_) continue;
+    if (target_local && !IsMailboxName(MailboxOf(target))) continue;
+    recipients_.push_back(target);
+  }
+  if (recipients_.empty()) {
+    Reply("551 Client was not authenticated to forward mail!");
+  } else {
+    Reply("250 OK");
+  }
+}
+
+void CSmtpSocket::ReceiveData(std::string_view chunk) {
+  data_.append(chunk);
+  if (cfg_.max_message_size > 0 &&
+      data_.size() > static_cast<uint64_t>(cfg_.max_message_size) * 1048576) {
+    ResetEnvelope();
+    Reply(
+        StrPrintf("523 Message length exceeds limit. Mail messages are limited to %d MB in "
+                  "size, including attachments.",
+                  cfg_.max_message_size));
+    End();
+    return;
+  }
+  // The CR LF ending the DATA line also starts an end marker: an empty
+  // message is a lone "." line.
+  bool complete =
+      data_.size() >= 5 ? data_.compare(data_.size() - 5, 5, "\r\n.\r\n") == 0 : data_ == ".\r\n";
+  if (complete) FinishMessage();
+}
+
+void CSmtpSocket::FinishMessage() {
+  std::string data = std::move(data_);
+  if (spam_mark_) {
+    data = ApplySpamTag(data, cfg_.spam_tag);
+    host_.Log(StrPrintf(B5("標示為垃圾郵件，主旨加註 %s "), cfg_.spam_tag.c_str()));
+  }
+  data = ApplyFooter(std::move(data));
+  state_ = kReady;
+
+  MessageEnvelope env;
+  env.sender = sender_;
+  env.recipients = recipients_;
+  env.helo = helo_;
+  env.client_ip = client_ip_;
+  env.by_domain = cfg_.domains.empty() ? kPlaceholderDomain : cfg_.domains.front();
+  env.server_id = cfg_.server_id;
+  env.when = std::time(nullptr);
+  std::string name = NewGuidHex();
+  // The reply promises the message is kept: only after it is stored.
+  if (host_.StoreMessage(name, BuildMessageFile(env, data))) {
+    Reply("250 OK: Queued as: " + name);
+  } else {
+    Reply("451 Requested action aborted: local error in processing");
+  }
+  ResetEnvelope();
+}
+
+}  // namespace heron

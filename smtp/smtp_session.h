@@ -1,0 +1,102 @@
+// The server side of one SMTP conversation, without sockets: bytes in,
+// replies out, side effects through a host.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "service/settings.h"
+
+namespace heron {
+
+class AccountStore;
+
+// What a session needs from the thread that carries it.
+class SmtpSessionHost {
+ public:
+  virtual ~SmtpSessionHost() = default;
+  // One log line; the host adds the "<SMTP> " prefix.
+  virtual void Log(const std::string& text) = 0;
+  // A command line was processed: refresh the time of last activity.
+  virtual void Touch() = 0;
+  virtual AccountStore& accounts() = 0;
+  // Stores the message file `<name>.eml` durably in the drop folder and hands
+  // it to distribution. False when it could not be stored.
+  virtual bool StoreMessage(const std::string& name, const std::string& content) = 0;
+};
+
+class CSmtpSocket {
+ public:
+  enum State {
+    kConnected = 0,
+    kReady = 1,
+    kData = 2,
+    kAuthUser = 3,
+    kAuthPassword = 4,
+    kAuthPlain = 5,
+  };
+  // Pending bytes of an unfinished line that end the session.
+  static constexpr size_t kBufferLimit = 8193;
+  // Largest read handed to Receive.
+  static constexpr size_t kReadSize = 4096;
+
+  CSmtpSocket(OspreySettings snapshot, std::string client_ip, SmtpSessionHost& host);
+
+  // Connection start: the connection limit, then the connect-time address
+  // filter, then the greeting.
+  void Start(int session_count);
+  // Bytes read from the client (at most kReadSize at a time).
+  void Receive(std::string_view bytes);
+  // Replies produced so far, taken out.
+  std::string TakeOutput();
+  // True once the session must end: send what is pending, then close.
+  bool ended() const { return ended_; }
+
+  int state() const { return state_; }
+  bool authenticated() const { return authenticated_; }
+  bool safe_client() const { return safe_client_; }
+  bool spam_mark() const { return spam_mark_; }
+  void set_spam_mark() { spam_mark_ = true; }
+  const std::string& sender() const { return sender_; }
+  const std::vector<std::string>& recipients() const { return recipients_; }
+  const std::string& client_ip() const { return client_ip_; }
+  const OspreySettings& settings() const { return cfg_; }
+
+ private:
+  void Reply(const std::string& text, bool log = true);
+  void End() { ended_ = true; }
+  void ProcessLines();
+  void Dispatch(const std::string& line);
+  void Auth(const std::string& arg);
+  void Login(const std::string& user, const std::string& password);
+  void PlainLogin(const std::string& blob);
+  void Mail(const std::string& arg);
+  void Rcpt(const std::string& arg);
+  void ReceiveData(std::string_view chunk);
+  void FinishMessage();
+  void ResetEnvelope();
+  bool CatchAllOn() const;
+
+  OspreySettings cfg_;
+  std::string client_ip_;
+  SmtpSessionHost& host_;
+  std::string mail_root_;
+
+  int state_ = kConnected;
+  bool authenticated_ = false;
+  int32_t no_external_mail_ = 0;
+  bool spam_mark_ = false;
+  bool safe_client_ = false;
+  bool ended_ = false;
+  std::string auth_user_;
+  std::string sender_;
+  std::string helo_;
+  std::vector<std::string> recipients_;
+  std::string data_;
+  std::string line_buffer_;
+  std::string out_;
+};
+
+}  // namespace heron

@@ -1,0 +1,30 @@
+// One SMTP connection: the session engine on a client thread, with the
+// settings snapshot taken at accept time.
+#pragma once
+
+#include "service/client_thread.h"
+#include "smtp/smtp_session.h"
+
+namespace heron {
+
+class CSmtpThread : public CClientThread, public SmtpSessionHost {
+ public:
+  CSmtpThread(COsprey& service, const OspreySettings& snapshot, const std::string& peer);
+
+  // SmtpSessionHost
+  void Log(const std::string& text) override { LogText(text); }
+  void Touch() override { CClientThread::Touch(); }
+  AccountStore& accounts() override;
+  bool StoreMessage(const std::string& name, const std::string& content) override;
+
+ protected:
+  void OnStart() override;
+  void OnBytes(std::string_view bytes) override { session_.Receive(bytes); }
+  std::string TakeOutput() override { return session_.TakeOutput(); }
+  bool SessionOver() const override { return session_.ended(); }
+
+ private:
+  CSmtpSocket session_;
+};
+
+}  // namespace heron
