@@ -3,8 +3,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <future>
-
 #include "platform/named_objects.h"
 
 namespace heron {
@@ -25,21 +23,46 @@ MessageWindow::~MessageWindow() {
   for (auto& [id, t] : timers_) t->killed = true;
 }
 
+// Messages wait in a queue of their own; each post also queues one task on
+// the loop that handles the oldest message. Pump can therefore empty the
+// queue from inside a handler, and the order of messages stays the order of
+// posting.
+void MessageWindow::Enqueue(Message m) {
+  {
+    std::lock_guard<std::mutex> lock(queue_mu_);
+    queue_.push_back(std::move(m));
+  }
+  asio::post(io_, [this] { HandleOne(); });
+}
+
+bool MessageWindow::HandleOne() {
+  Message m;
+  {
+    std::lock_guard<std::mutex> lock(queue_mu_);
+    if (queue_.empty()) return false;
+    m = std::move(queue_.front());
+    queue_.pop_front();
+  }
+  if (handler_) handler_(m.msg, std::move(m.text), m.lparam);
+  if (m.done) m.done->set_value();
+  return true;
+}
+
+void MessageWindow::Pump() {
+  while (HandleOne()) {
+  }
+}
+
 void MessageWindow::Post(unsigned msg, std::string text, uint64_t lparam) {
   if (ended_) return;
-  asio::post(io_, [this, msg, text = std::move(text), lparam]() mutable {
-    if (handler_) handler_(msg, std::move(text), lparam);
-  });
+  Enqueue({msg, std::move(text), lparam, nullptr});
 }
 
 bool MessageWindow::Send(unsigned msg, std::string text, uint64_t lparam) {
   if (ended_) return false;
   auto done = std::make_shared<std::promise<void>>();
   std::future<void> handled = done->get_future();
-  asio::post(io_, [this, msg, text = std::move(text), lparam, done]() mutable {
-    if (handler_) handler_(msg, std::move(text), lparam);
-    done->set_value();
-  });
+  Enqueue({msg, std::move(text), lparam, done});
   while (handled.wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
     if (ended_) return false;
   }
@@ -76,7 +99,15 @@ void MessageWindow::KillTimer(int id) {
 
 void MessageWindow::Run(const StopEvent& stop) {
   auto guard = asio::make_work_guard(io_);
-  asio::posix::stream_descriptor stop_watch(io_, dup(stop.fd()));
+  asio::posix::stream_descriptor stop_watch(io_);
+  asio::error_code ec;
+  int fd = dup(stop.fd());
+  if (fd >= 0) stop_watch.assign(fd, ec);
+  if (fd < 0 || ec) {
+    if (fd >= 0) close(fd);
+    ended_ = true;  // without a way to see the stop event the loop cannot run
+    return;
+  }
   stop_watch.async_wait(asio::posix::stream_descriptor::wait_read,
                         [this](const asio::error_code&) { io_.stop(); });
   if (!stop.IsSet()) io_.run();

@@ -10,9 +10,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <future>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -42,6 +45,9 @@ class MessageWindow {
   // Runs the message on the loop thread and waits for it to be handled.
   // False when the loop ended before handling it.
   bool Send(unsigned msg, std::string text = {}, uint64_t lparam = 0);
+  // Handles every queued message now; for a handler of the loop thread that
+  // waits for something while messages must keep flowing.
+  void Pump();
 
   // A repeating timer of the loop thread; returns its id.
   int SetTimer(std::chrono::milliseconds period, std::function<void()> callback);
@@ -53,10 +59,21 @@ class MessageWindow {
 
  private:
   struct Timer;
+  struct Message {
+    unsigned msg;
+    std::string text;
+    uint64_t lparam;
+    std::shared_ptr<std::promise<void>> done;  // set once handled (Send)
+  };
   void Arm(const std::shared_ptr<Timer>& t);
+  void Enqueue(Message m);
+  // Handles the oldest queued message, if any. False when none was queued.
+  bool HandleOne();
 
   asio::io_context io_;
   Handler handler_;
+  std::mutex queue_mu_;
+  std::deque<Message> queue_;
   std::map<int, std::shared_ptr<Timer>> timers_;
   int next_timer_ = 1;
   std::atomic<bool> ended_{false};

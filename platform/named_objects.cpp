@@ -36,16 +36,18 @@ bool StopEvent::IsSet() const {
   return ::poll(&p, 1, 0) == 1 && (p.revents & POLLIN);
 }
 
-bool NamedMutex::TryAcquire(const std::string& name) {
+NamedMutex::Result NamedMutex::TryAcquire(const std::string& name) {
   Release();
   int fd = open(NamedObjectPath(name, ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
+  if (fd < 0) return Result::kError;
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int err = errno;
     close(fd);
-    return false;
+    errno = err;
+    return err == EWOULDBLOCK ? Result::kHeldElsewhere : Result::kError;
   }
   fd_ = fd;
-  return true;
+  return Result::kAcquired;
 }
 
 void NamedMutex::Release() {
@@ -67,7 +69,7 @@ bool EnsureFifo(const std::string& path) {
   }
   if (mkfifo(path.c_str(), 0666) != 0 && errno != EEXIST) return false;
   chmod(path.c_str(), 0666);  // the umask must not narrow who may set it
-  return true;
+  return lstat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
 }
 
 }  // namespace
@@ -110,21 +112,33 @@ bool NamedEvent::Set(const std::string& name) {
 size_t WaitForEvents(const std::vector<NamedEvent*>& events, const StopEvent& stop) {
   if (stop.IsSet()) return events.size();
   asio::io_context io;
-  size_t which = events.size() + 1;
+  size_t which = events.size();
+  bool woke = false;
   std::vector<std::unique_ptr<asio::posix::stream_descriptor>> descs;
   auto watch = [&](int fd, size_t index) {
-    auto d = std::make_unique<asio::posix::stream_descriptor>(io, dup(fd));
+    auto d = std::make_unique<asio::posix::stream_descriptor>(io);
+    asio::error_code ec;
+    int copy = fd >= 0 ? dup(fd) : -1;
+    if (copy >= 0) d->assign(copy, ec);
+    if (copy < 0 || ec) {
+      if (copy >= 0) close(copy);
+      return false;
+    }
     d->async_wait(asio::posix::stream_descriptor::wait_read,
-                  [&, index](const asio::error_code& ec) {
-                    if (!ec && which > events.size()) {
+                  [&, index](const asio::error_code& wait_ec) {
+                    if (!wait_ec && !woke) {
+                      woke = true;
                       which = index;
                       io.stop();
                     }
                   });
     descs.push_back(std::move(d));
+    return true;
   };
-  watch(stop.fd(), events.size());
-  for (size_t i = 0; i < events.size(); ++i) watch(events[i]->fd(), i);
+  if (!watch(stop.fd(), events.size())) return events.size();
+  for (size_t i = 0; i < events.size(); ++i) {
+    if (!watch(events[i]->fd(), i)) return events.size();
+  }
   io.run();
   if (stop.IsSet()) return events.size();
   if (which < events.size()) events[which]->Drain();

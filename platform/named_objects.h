@@ -31,9 +31,10 @@ class NamedMutex {
   ~NamedMutex() { Release(); }
   NamedMutex(const NamedMutex&) = delete;
   NamedMutex& operator=(const NamedMutex&) = delete;
-  // True when this process now holds it; false when another holds it or the
-  // lock file cannot be opened.
-  bool TryAcquire(const std::string& name);
+  enum class Result { kAcquired, kHeldElsewhere, kError };
+  // kHeldElsewhere when another process holds it; kError (errno set) when
+  // the lock file cannot be opened.
+  Result TryAcquire(const std::string& name);
   void Release();
 
  private:
@@ -65,7 +66,8 @@ class NamedEvent {
 };
 
 // Waits until one of `events` is set or `stop` is set. Returns the index of
-// the event that was set (its bytes drained), or events.size() for stop.
+// the event that was set (its bytes drained), or events.size() for stop and
+// when the wait itself fails.
 size_t WaitForEvents(const std::vector<NamedEvent*>& events, const StopEvent& stop);
 
 // Path of a named object's file in the run folder.

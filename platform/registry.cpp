@@ -225,6 +225,10 @@ bool Registry::SaveKey(const std::string& key, const std::string& file) {
   // existing backup is replaced whole or not at all.
   std::string tmp = file + ".tmp";
   unlink(tmp.c_str());
+  // Made owner-only before anything is written: a backup holds passwords.
+  int fd = open(tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  close(fd);
   if (!Stmt(db_, "ATTACH DATABASE ?1 AS backup").Text(1, tmp).Run()) return false;
   bool ok = Exec("BEGIN") &&
             Exec(
@@ -246,10 +250,7 @@ bool Registry::SaveKey(const std::string& key, const std::string& file) {
                 .Run();
   ok = Exec(ok ? "COMMIT" : "ROLLBACK") && ok;
   Exec("DETACH DATABASE backup");
-  if (ok) {
-    chmod(tmp.c_str(), 0600);
-    ok = rename(tmp.c_str(), file.c_str()) == 0;
-  }
+  if (ok) ok = rename(tmp.c_str(), file.c_str()) == 0;
   if (!ok) unlink(tmp.c_str());
   return ok;
 }

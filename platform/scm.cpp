@@ -19,6 +19,26 @@
 extern char** environ;
 
 namespace heron {
+
+uint64_t ProcessStartTime(pid_t pid) {
+  if (pid <= 0) return 0;
+  std::string stat;
+  if (!ReadFile("/proc/" + std::to_string(pid) + "/stat", stat)) return 0;
+  // The command name may hold blanks and parentheses: fields follow the last ')'.
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream in(stat.substr(close + 1));
+  std::string state;
+  in >> state;
+  if (state == "Z" || state == "X") return 0;
+  std::string field;
+  for (int i = 4; i < 22 && (in >> field); ++i) {
+  }
+  uint64_t start = 0;
+  in >> start;
+  return start ? start : 1;
+}
+
 namespace {
 
 constexpr const char* kServicesRoot = "HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services";
@@ -33,7 +53,12 @@ std::string Sz(const std::string& s) { return s + std::string(1, '\0'); }
 
 std::string FromSz(const std::string& d) { return d.substr(0, d.find('\0')); }
 
-bool ProcessAlive(pid_t pid) { return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM); }
+// The status is alive only while its process runs and is the same process
+// that reported it.
+bool StatusAlive(const ServiceStatus& st) {
+  uint64_t start = ProcessStartTime(st.pid);
+  return start != 0 && (st.start_time == 0 || st.start_time == start);
+}
 
 // Serialises writers of one service's status file: the starter's "start
 // pending" must land before the first report of the process it spawned.
@@ -55,9 +80,9 @@ class StatusLock {
 
 bool WriteStatusFile(const std::string& path, const ServiceStatus& s) {
   std::ostringstream out;
-  out << "type " << s.service_type << "\nstate " << s.current_state << "\ncontrols "
-      << s.controls_accepted << "\nexit " << s.exit_code << "\ncheckpoint " << s.check_point
-      << "\nwaithint " << s.wait_hint << "\npid " << s.pid << "\n";
+  out << "start " << s.start_time << "\ntype " << s.service_type << "\nstate " << s.current_state
+      << "\ncontrols " << s.controls_accepted << "\nexit " << s.exit_code << "\ncheckpoint "
+      << s.check_point << "\nwaithint " << s.wait_hint << "\npid " << s.pid << "\n";
   return WriteFileAtomic(RunDir(), path, out.str());
 }
 
@@ -114,6 +139,7 @@ bool ServiceManager::Start(const std::string& name) {
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);  // nothing else is inherited
   posix_spawnattr_init(&attr);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK);
   sigset_t none;
@@ -144,6 +170,7 @@ bool ServiceManager::Start(const std::string& name) {
   st.current_state = kServiceStartPending;
   st.wait_hint = 3000;
   st.pid = pid;
+  st.start_time = ProcessStartTime(pid);
   return WriteStatusFile(StatusPath(name), st);
 }
 
@@ -188,15 +215,17 @@ ServiceStatus ServiceManager::Query(const std::string& name) {
     else if (field == "pid")
       read.pid = static_cast<pid_t>(v);
   }
-  if (read.current_state == kServiceStopped || !ProcessAlive(read.pid)) {
+  if (read.current_state == kServiceStopped || !StatusAlive(read)) {
     st.exit_code = read.exit_code;
     return st;
   }
   return read;
 }
 
-bool ServiceManager::ReportStatus(const std::string& name, const ServiceStatus& s) {
+bool ServiceManager::ReportStatus(const std::string& name, const ServiceStatus& status) {
   StatusLock lock(StatusPath(name));
+  ServiceStatus s = status;
+  if (s.start_time == 0) s.start_time = ProcessStartTime(s.pid);
   return WriteStatusFile(StatusPath(name), s);
 }
 

@@ -34,7 +34,13 @@ struct ServiceStatus {
   uint32_t check_point = 0;
   uint32_t wait_hint = 0;
   pid_t pid = 0;
+  // Start time of the process (clock ticks after boot), so that a reused
+  // process id is not taken for the service.
+  uint64_t start_time = 0;
 };
+
+// Start time of a live process; 0 when it is gone or a zombie.
+uint64_t ProcessStartTime(pid_t pid);
 
 struct ServiceConfig {
   std::string image_path;

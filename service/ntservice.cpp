@@ -74,7 +74,7 @@ int CNTService::ProcessCommandLine(int argc, char** argv) {
       return 1;
     case 'd':
       DebugService();
-      return 1;
+      return failure_ ? 2 : 1;
     default:
       return StartDispatcher() ? 1 : 0;
   }
@@ -165,7 +165,7 @@ void CNTService::ReportStatus(uint32_t state, uint32_t wait_hint) {
   std::lock_guard<std::mutex> lock(status_mu_);
   status_.current_state = state;
   status_.wait_hint = wait_hint;
-  status_.exit_code = 0;
+  status_.exit_code = state == kServiceStopped ? failure_ : 0;
   status_.controls_accepted = state == kServiceStartPending ? 0 : kServiceAcceptStop;
   status_.pid = getpid();
   if (has_status_handle_) ServiceManager::ReportStatus(service_name_, status_);

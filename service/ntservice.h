@@ -40,6 +40,9 @@ class CNTService {
   // (not in the console mode).
   void ReportStatus(uint32_t state, uint32_t wait_hint);
   bool IsInstalled();
+  // A failure that ends the service body: reported as the exit code with the
+  // stopped state, and as exit code 2 of the console mode.
+  void set_exit_code(uint32_t code) { failure_ = code; }
   bool debug() const { return debug_; }
   const std::string& service_name() const { return service_name_; }
   const std::string& display_name() const { return display_name_; }
@@ -62,6 +65,7 @@ class CNTService {
   ServiceStatus status_;
   bool has_status_handle_ = false;  // true while run by the service manager
   bool debug_ = false;
+  uint32_t failure_ = 0;
 };
 
 }  // namespace heron

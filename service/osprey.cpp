@@ -1,7 +1,9 @@
 #include "service/osprey.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "platform/files.h"
@@ -51,14 +53,30 @@ void COsprey::OnStop() { window_.Post(WM_STOP_SERVICE); }
 
 void COsprey::Run() {
   // 1. One service body per data root.
-  if (!mutex_.TryAcquire(kMutexName)) {
-    if (debug()) ShowMessageBox("already running", service_name());
-    return;
+  switch (mutex_.TryAcquire(kMutexName)) {
+    case NamedMutex::Result::kAcquired:
+      break;
+    case NamedMutex::Result::kHeldElsewhere:
+      if (debug()) ShowMessageBox("already running", service_name());
+      return;
+    case NamedMutex::Result::kError:
+      ShowMessageBox(
+          StrPrintf("cannot open the lock file in %s: %s", RunDir().c_str(), std::strerror(errno)),
+          service_name());
+      set_exit_code(1);
+      return;
   }
-  // 2-4. Status, events, the notification window (the main loop).
+  // 2-4. Status, events, the notification window (the main loop). Without
+  // the events the service cannot be reloaded or told to clear its log: it
+  // ends in an orderly way instead of running half-deaf.
   ReportStatus(kServiceStartPending, 3000);
   if (!reload_event_.Create(kReloadEventName) || !clear_log_event_.Create(kClearLogEventName)) {
     ShowMessageBox(StrPrintf("cannot create the events in %s", RunDir().c_str()), service_name());
+    reload_event_.Close();
+    clear_log_event_.Close();
+    mutex_.Release();
+    set_exit_code(1);
+    return;
   }
   // 5. Event watcher, servers, running.
   watcher_ = std::thread([this] { ServiceEventWatcher(); });
@@ -239,7 +257,14 @@ void COsprey::StopSessionThreads(std::list<std::shared_ptr<CSessionThread>>& thr
     // The lock is not held while waiting: the thread removes itself.
     Log(2, t->ThreadId(), B5("即將結束執行緒..."));
     t->PostQuit();
-    if (t->WaitEnded(std::chrono::milliseconds(5000))) {
+    // Wait in slices, handling the messages the ending thread posts.
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(5000);
+    bool ended = false;
+    while (!ended && std::chrono::steady_clock::now() < deadline) {
+      ended = t->WaitEnded(std::chrono::milliseconds(10));
+      window_.Pump();
+    }
+    if (ended) {
       Log(2, t->ThreadId(), B5("執行緒已結束"));
     } else {
       Log(1, t->ThreadId(), B5("無法正常結束執行緒"));  // abandoned, never killed

@@ -89,7 +89,9 @@ void CSmtpSocket::ProcessLines() {
     if (end == std::string::npos) break;
     std::string line = line_buffer_.substr(pos, end - pos);
     pos = end + 2;
-    if (!line.empty()) Dispatch(line);
+    // Empty lines are dropped, except as the answer to an AUTH prompt: an
+    // empty answer (an empty password) must not leave the client waiting.
+    if (!line.empty() || (state_ >= kAuthUser && state_ <= kAuthPlain)) Dispatch(line);
   }
   line_buffer_.erase(0, pos);
 }

@@ -153,3 +153,16 @@ class Osprey:
             self.proc.stdout.close()
             self.proc.stderr.close()
         return self.proc.returncode if self.proc else None
+
+
+def mailbox_files(home, mailbox):
+    folder = os.path.join(home.path, "Mailboxes", mailbox)
+    try:
+        return {f: open(os.path.join(folder, f), "rb").read()
+                for f in os.listdir(folder) if f.endswith(".eml")}
+    except FileNotFoundError:
+        return {}
+
+
+FOOTER = (b"\r\n " + b"_" * 50 + b" \r\n Powered By Heron Mail Server \r\n Made In Taiwan\r\n"
+          b" https://heron-mail.example/\r\n")

@@ -84,7 +84,8 @@ class ConsoleModeTest(OspreyTestCase):
         self.assertTrue(wait_for(lambda: "*** 開新記錄檔 ***" in self.home.log_text()))
         text = self.home.log_text()
         self.assertNotIn("<SMTP> 行程已啟動", text)
-        self.assertRegex(text, r"^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3} \*\*\* 開新記錄檔 \*\*\*\r\n$")
+        # The new file starts with the marker line (no thread id).
+        self.assertRegex(text, r"^\d\d/\d\d/\d{4} \d\d:\d\d:\d\d\.\d{3} \*\*\* 開新記錄檔 \*\*\*\r\n")
 
     def test_sigterm_stops_with_log_line(self):
         s = self.osprey().start()
@@ -184,6 +185,14 @@ class BadStoreTest(unittest.TestCase):
             home.cleanup()
 
 
+class BlockedEventTest(OspreyTestCase):
+    def test_event_that_cannot_be_made_ends_in_order(self):
+        os.makedirs(os.path.join(self.home.path, "run", "Heron Mail Service Event"))
+        r = self.home.run("-d", timeout=20)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b"cannot create the events", r.stderr)
+
+
 class ServiceVerbsTest(OspreyTestCase):
     def test_install_start_stop_remove(self):
         s = Osprey(self.home)
@@ -217,6 +226,14 @@ class ServiceVerbsTest(OspreyTestCase):
         self.assertEqual(r.returncode, 1)
         self.assertIsNone(self.home.get_value(SERVICE_KEY, "ImagePath"))
         self.assertEqual(self.home.run("-u").returncode, 1)  # not installed: still success
+
+    def test_start_of_a_service_that_dies_at_once_fails(self):
+        self.assertEqual(self.home.run("-i").returncode, 1)
+        self.home.set_value(None, "ImagePath", REG_EXPAND_SZ, b"/bin/false\0", key=SERVICE_KEY)
+        started = time.monotonic()
+        self.assertEqual(self.home.run("-s", timeout=30).returncode, 0)
+        self.assertLess(time.monotonic() - started, 10)
+        self.assertEqual(self.home.run("-e", timeout=30).returncode, 0)
 
     def test_dispatcher_refuses_without_service_manager(self):
         r = self.home.run()
