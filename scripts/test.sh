@@ -15,7 +15,7 @@ for target in build-fuzz/fuzz/fuzz_*; do
   [[ -x "$target" ]] || continue
   name=$(basename "$target")
   corpus=$(mktemp -d)
-  "$target" -max_total_time="${FUZZ_SECONDS:-10}" -print_final_stats=0 "$corpus" fuzz/seeds/"${name#fuzz_}" \
+  "$target" -max_total_time="${FUZZ_SECONDS:-10}" -print_final_stats=0 -seed="${FUZZ_SEED:-1}" "$corpus" fuzz/seeds/"${name#fuzz_}" \
     >"build-fuzz/$name.log" 2>&1 || { cat "build-fuzz/$name.log"; exit 1; }
   rm -rf "$corpus"
   echo "fuzz: $name ok"

@@ -26,7 +26,10 @@ std::string MailboxOf(std::string_view address) {
 std::string DomainOf(std::string_view address) {
   std::string_view a = AddressInBrackets(address);
   size_t at = a.find('@');
-  return at == std::string_view::npos ? std::string() : Trim(a.substr(at + 1));
+  if (at == std::string_view::npos) return std::string();
+  // An address written without brackets may be followed by parameters.
+  std::string domain = Trim(a.substr(at + 1));
+  return domain.substr(0, domain.find_first_of(" \t"));
 }
 
 std::string ToUpperAscii(std::string_view s) {

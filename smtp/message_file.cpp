@@ -46,7 +46,10 @@ std::string GmtDateText(std::time_t t) {
   static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
   std::tm g;
-  gmtime_r(&t, &g);
+  if (!gmtime_r(&t, &g)) {
+    std::time_t epoch = 0;
+    gmtime_r(&epoch, &g);
+  }
   return StrPrintf("%s, %02d %s %d %02d:%02d:%02d GMT", kDays[g.tm_wday], g.tm_mday,
                    kMonths[g.tm_mon], g.tm_year + 1900, g.tm_hour, g.tm_min, g.tm_sec);
 }

@@ -101,11 +101,13 @@ void CSmtpSocket::Dispatch(const std::string& line) {
   std::string cmd = ToUpperAscii(line.substr(0, space));
   std::string arg = space == std::string::npos ? std::string() : line.substr(space + 1);
 
-  // Credentials never reach the log.
+  // Credentials never reach the log: neither the answers to AUTH prompts
+  // nor an initial response after the mechanism word.
+  size_t mech_end = arg.find_first_of(" \t");
   if (state_ >= kAuthUser && state_ <= kAuthPlain) {
     host_.Log("****");
-  } else if ((cmd == "AUTH" || cmd == "AUTH=LOGIN") && arg.find(' ') != std::string::npos) {
-    host_.Log(cmd + " " + arg.substr(0, arg.find(' ')) + " ****");
+  } else if ((cmd == "AUTH" || cmd == "AUTH=LOGIN") && mech_end != std::string::npos) {
+    host_.Log(cmd + " " + arg.substr(0, mech_end) + " ****");
   } else {
     host_.Log(cmd + " " + arg);
   }

@@ -22,18 +22,19 @@ class NamedObjectsTest : public ::testing::Test {
 };
 
 TEST_F(NamedObjectsTest, MutexIsHeldByOneOwnerAtATime) {
+  using R = NamedMutex::Result;
   NamedMutex first, second;
-  ASSERT_TRUE(first.TryAcquire("Heron"));
-  EXPECT_FALSE(second.TryAcquire("Heron"));
-  EXPECT_TRUE(second.TryAcquire("Other"));
+  ASSERT_EQ(first.TryAcquire("Heron"), R::kAcquired);
+  EXPECT_EQ(second.TryAcquire("Heron"), R::kHeldElsewhere);
+  EXPECT_EQ(second.TryAcquire("Other"), R::kAcquired);
   first.Release();
-  EXPECT_TRUE(second.TryAcquire("Heron"));
+  EXPECT_EQ(second.TryAcquire("Heron"), R::kAcquired);
   second.Release();
   {
     NamedMutex scoped;
-    EXPECT_TRUE(scoped.TryAcquire("Heron"));
+    EXPECT_EQ(scoped.TryAcquire("Heron"), R::kAcquired);
   }
-  EXPECT_TRUE(first.TryAcquire("Heron"));  // the destructor released it
+  EXPECT_EQ(first.TryAcquire("Heron"), R::kAcquired);  // the destructor released it
 }
 
 TEST_F(NamedObjectsTest, SetWithoutReaderHasNoEffect) {

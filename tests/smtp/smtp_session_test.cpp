@@ -1,0 +1,511 @@
+#include "smtp/smtp_session.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <regex>
+#include <utility>
+
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "service/accounts.h"
+#include "service/base64.h"
+#include "service/settings_store.h"
+#include "smtp/message_file.h"
+#include "tests/platform/temp_dir.h"
+
+namespace heron {
+namespace {
+
+// Records what the session hands to its thread; owns a real account store.
+class FakeHost : public SmtpSessionHost {
+ public:
+  FakeHost() {
+    std::vector<CUserAccount> list{
+        {"admin", "Administrator", "", 0}, {"bob", "", "pw", 0}, {"nox", "", "pw", 1}};
+    store.WriteBytes("UserAccounts", "Users", EncodeAccounts(list));
+    accounts_.Load();
+  }
+  void Log(const std::string& text) override { logs.push_back(text); }
+  void Touch() override { ++touches; }
+  AccountStore& accounts() override { return accounts_; }
+  bool StoreMessage(const std::string& name, const std::string& content) override {
+    if (fail_store) return false;
+    stored.emplace_back(name, content);
+    return true;
+  }
+  bool Logged(const std::string& text) const {
+    return std::find(logs.begin(), logs.end(), text) != logs.end();
+  }
+  bool LogContains(const std::string& part) const {
+    for (const auto& l : logs) {
+      if (l.find(part) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  testing::TempDir dir;
+  Registry reg{dir / "registry.db"};
+  SettingsStore store{reg};
+  std::string mail = dir / "Mailboxes/";
+  std::vector<std::string> logs;
+  std::vector<std::pair<std::string, std::string>> stored;
+  bool fail_store = false;
+  int touches = 0;
+
+ private:
+  AccountStore accounts_{store, [this] { return mail; }};
+};
+
+const std::string kOk = "250 OK\r\n";
+const std::string kNotAuth = "551 Client was not authenticated\r\n";
+const std::string kUnknown = "550 Recipient unknown.\r\n";
+
+std::string Plain(const std::string& authz, const std::string& user, const std::string& pw) {
+  return Base64Encode(authz + '\0' + user + '\0' + pw);
+}
+
+bool Queued(const std::string& out) {
+  return std::regex_match(out, std::regex("250 OK: Queued as: [0-9A-F]{32}\r\n"));
+}
+
+class SmtpSessionTest : public ::testing::Test {
+ protected:
+  SmtpSessionTest() {
+    cfg.mail_folder = host.mail;
+    cfg.host_name = "mx.local.org";
+    cfg.dns_server = "192.0.2.53";
+    cfg.domains = {"local.org"};
+    cfg.catch_all_account = Utf8ToBig5("-停用-");
+    cfg.cc_account = Utf8ToBig5("-無-");
+  }
+  // Starts a session and returns the greeting.
+  std::string Open(const std::string& ip = "192.0.2.10", int count = 1) {
+    s = std::make_unique<CSmtpSocket>(cfg, ip, host);
+    s->Start(count);
+    return s->TakeOutput();
+  }
+  std::string Send(const std::string& bytes) {
+    s->Receive(bytes);
+    return s->TakeOutput();
+  }
+  // Greeted, EHLO given, sender accepted.
+  void Ready(const std::string& from = "<a@remote.org>") {
+    Open();
+    Send("EHLO client.example\r\n");
+    ASSERT_EQ(Send("MAIL FROM:" + from + "\r\n"), kOk);
+  }
+
+  FakeHost host;
+  OspreySettings cfg;
+  std::unique_ptr<CSmtpSocket> s;
+};
+
+TEST_F(SmtpSessionTest, GreetingNamesHostServerAndRelayMode) {
+  EXPECT_EQ(Open(), "220 mx.local.org Heron Mail Server ESMTP LOC\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kConnected);
+  EXPECT_FALSE(s->ended());
+  cfg.relay_messages = 1;
+  EXPECT_EQ(Open(), "220 mx.local.org Heron Mail Server ESMTP INT\r\n");
+}
+
+TEST_F(SmtpSessionTest, ConnectionLimitAndAddressFilter) {
+  EXPECT_EQ(Open("192.0.2.10", 500).substr(0, 4), "220 ");
+  EXPECT_EQ(Open("192.0.2.10", 501), "421 Service not available. Too many users!\r\n");
+  EXPECT_TRUE(s->ended());
+  EXPECT_TRUE(host.Logged("Connection denied: Too many users!"));
+  EXPECT_EQ(Send("NOOP\r\n"), "");
+
+  cfg.ip_filter = {"192.0.2.*"};
+  cfg.safe_ip = {"192.0.2.10"};
+  EXPECT_EQ(Open("192.0.2.10").substr(0, 4), "220 ");
+  EXPECT_TRUE(s->safe_client());
+  EXPECT_EQ(Open("192.0.2.11"), "421 Service not available\r\n");
+  EXPECT_TRUE(s->ended());
+  EXPECT_TRUE(host.Logged("Connection denied: IP address was rejected by the server."));
+  EXPECT_EQ(Open("198.51.100.1").substr(0, 4), "220 ");
+  EXPECT_FALSE(s->safe_client());
+}
+
+TEST_F(SmtpSessionTest, OnlyGreetingCommandsBeforeHelo) {
+  Open();
+  EXPECT_EQ(Send("MAIL FROM:<a@b.org>\r\n"),
+            "503 Bad sequence of commands (given out of order)\r\n");
+  EXPECT_EQ(Send("NOOP\r\n"), "503 Bad sequence of commands (given out of order)\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kConnected);
+  EXPECT_EQ(Send("VERS\r\n"), "258 mx.local.org LOC [192.0.2.53] v:420018\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kReady);
+  EXPECT_TRUE(host.Logged("VERS "));
+  EXPECT_FALSE(host.LogContains("258 "));
+  EXPECT_EQ(Send("quit\r\n"), "221 Bye\r\n");
+  EXPECT_TRUE(s->ended());
+}
+
+TEST_F(SmtpSessionTest, SimpleCommandsAndLineSplitting) {
+  Open();
+  EXPECT_EQ(Send("EHLO any thing\r\n"),
+            "250-Supported extensions:\r\n250-AUTH PLAIN LOGIN\r\n250-VRFY\r\n250 OK\r\n");
+  EXPECT_TRUE(host.Logged("EHLO any thing"));
+  EXPECT_EQ(Send("NOOP\r\n\r\nnoop\r\n"), kOk + kOk);
+  EXPECT_EQ(Send("NO"), "");
+  EXPECT_EQ(Send("OP\r\nRSET\r"), kOk);
+  EXPECT_EQ(Send("\n"), kOk);
+  // A bare LF does not end a line.
+  EXPECT_EQ(Send("NOOP\nNOOP\r\n"), "500 Command not implemented.\r\n");
+  EXPECT_EQ(Send("HELP\r\n"),
+            "214-This server supports the following commands:\r\n"
+            "214 HELO EHLO RCPT DATA RSET MAIL QUIT VRFY HELP NOOP\r\n");
+  EXPECT_EQ(Send("VRFY bob\r\n"), "252 Cannot VRFY user\r\n");
+  for (const char* cmd : {"FOO\r\n", "CPWD x\r\n", "ADMN\r\n", "STARTTLS\r\n"}) {
+    EXPECT_EQ(Send(cmd), "500 Command not implemented.\r\n") << cmd;
+  }
+  EXPECT_EQ(Send("HELO again\r\n"), kOk);
+  EXPECT_EQ(Send("QUIT\r\nNOOP\r\n"), "221 Bye\r\n");
+  EXPECT_TRUE(s->ended());
+  EXPECT_EQ(Send("NOOP\r\n"), "");
+  EXPECT_EQ(host.touches, 14);
+}
+
+TEST_F(SmtpSessionTest, AuthLoginWithAndWithoutInitialResponse) {
+  Open();
+  Send("EHLO c\r\n");
+  EXPECT_EQ(Send("AUTH LOGIN\r\n"), "334 VXNlcm5hbWU6\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kAuthUser);
+  EXPECT_EQ(Send(Base64Encode("BOB") + "\r\n"), "334 UGFzc3dvcmQ6\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kAuthPassword);
+  EXPECT_EQ(Send(Base64Encode("PW") + "\r\n"), "235 Authentication successful.\r\n");
+  EXPECT_TRUE(s->authenticated());
+  EXPECT_EQ(s->state(), CSmtpSocket::kReady);
+
+  Send("EHLO c\r\n");
+  EXPECT_FALSE(s->authenticated());
+  EXPECT_EQ(Send("auth login  " + Base64Encode("bob") + " \r\n"), "334 UGFzc3dvcmQ6\r\n");
+  EXPECT_EQ(Send(Base64Encode("wrong") + "\r\n"), "501 Authentication failed.\r\n");
+  EXPECT_FALSE(s->authenticated());
+  EXPECT_EQ(s->state(), CSmtpSocket::kReady);
+  EXPECT_EQ(Send("NOOP\r\n"), kOk);
+
+  // Other mechanisms fall back to the user-name prompt.
+  EXPECT_EQ(Send("AUTH CRAM-MD5\r\n"), "334 VXNlcm5hbWU6\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kAuthUser);
+  Send("!!!!\r\n");
+  EXPECT_EQ(Send("====\r\n"), "501 Authentication failed.\r\n");
+
+  // Credentials never reach the log.
+  EXPECT_TRUE(host.Logged("****"));
+  EXPECT_TRUE(host.Logged("AUTH login ****"));
+  for (const char* secret : {"BOB", "PW", "bob", "wrong"}) {
+    EXPECT_FALSE(host.LogContains(Base64Encode(secret))) << secret;
+  }
+  EXPECT_FALSE(host.LogContains("!!!!"));
+  EXPECT_FALSE(host.LogContains("===="));
+}
+
+TEST_F(SmtpSessionTest, AuthPlainPromptedOrWithInitialResponse) {
+  Open();
+  Send("EHLO c\r\n");
+  EXPECT_EQ(Send("AUTH PLAIN\r\n"), "334 VXNlcm5hbWU6\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kAuthPlain);
+  EXPECT_EQ(Send(Plain("", "bob", "pw") + "\r\n"), "235 Authentication successful.\r\n");
+  EXPECT_TRUE(s->authenticated());
+
+  Send("HELO c\r\n");
+  std::string blob = Plain("admin", "Bob", "PW");
+  EXPECT_EQ(Send("AUTH PLAIN " + blob + "\r\n"), "235 Authentication successful.\r\n");
+  EXPECT_TRUE(s->authenticated());
+  EXPECT_EQ(s->state(), CSmtpSocket::kReady);
+
+  Send("HELO c\r\n");
+  EXPECT_EQ(Send("AUTH PLAIN " + Plain("", "bob", "nope") + "\r\n"),
+            "501 Authentication failed.\r\n");
+  EXPECT_FALSE(s->authenticated());
+  EXPECT_EQ(Send("AUTH PLAIN\r\n"), "334 VXNlcm5hbWU6\r\n");
+  EXPECT_EQ(Send(Base64Encode("no nul at all") + "\r\n"), "501 Authentication failed.\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kReady);
+
+  EXPECT_TRUE(host.Logged("AUTH PLAIN ****"));
+  EXPECT_FALSE(host.LogContains(blob));
+  EXPECT_FALSE(host.LogContains(Plain("", "bob", "pw")));
+}
+
+TEST_F(SmtpSessionTest, EmptyAnswerToAnAuthPromptIsAnEmptyCredential) {
+  Open();
+  Send("EHLO c\r\n");
+  Send("AUTH LOGIN\r\n");
+  EXPECT_EQ(Send(Base64Encode("ADMIN") + "\r\n"), "334 UGFzc3dvcmQ6\r\n");
+  EXPECT_EQ(Send("\r\n"), "235 Authentication successful.\r\n");
+  Send("HELO c\r\n");
+  EXPECT_EQ(Send("AUTH PLAIN\r\n"), "334 VXNlcm5hbWU6\r\n");
+  EXPECT_EQ(Send("\r\n"), "501 Authentication failed.\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kReady);
+  EXPECT_EQ(Send("\r\n"), "");  // empty command lines stay ignored
+}
+
+TEST(Base64Test, DecodingSkipsForeignCharactersAndStopsAtNul) {
+  EXPECT_EQ(Base64Encode(""), "");
+  EXPECT_EQ(Base64Encode("A"), "QQ==");
+  EXPECT_EQ(Base64Encode("AB"), "QUI=");
+  EXPECT_EQ(Base64Encode("ABC"), "QUJD");
+  EXPECT_EQ(Base64Decode("QUJD"), "ABC");
+  EXPECT_EQ(Base64Decode("Q U=J\r\nD=="), "ABC");
+  EXPECT_EQ(Base64Decode(std::string("QUJD\0RA==", 9)), "ABC");
+  EXPECT_EQ(Base64Decode("QQ"), "A");
+  EXPECT_EQ(Base64Decode("Q"), "");
+  EXPECT_EQ(Base64Decode("!!!!"), "");
+  EXPECT_EQ(Base64Decode("AGJvYgBwdw=="), std::string("\0bob\0pw", 7));
+  std::string all;
+  for (int c = 0; c < 256; ++c) all += static_cast<char>(c);
+  EXPECT_EQ(Base64Decode(Base64Encode(all)), all);
+}
+
+TEST_F(SmtpSessionTest, RemoteRecipientsNeedLoginAndPermission) {
+  Ready();
+  EXPECT_EQ(Send("RCPT TO:<x@remote.org>\r\n"), kNotAuth);
+  ASSERT_EQ(Send("AUTH PLAIN " + Plain("", "bob", "pw") + "\r\n"),
+            "235 Authentication successful.\r\n");
+  EXPECT_EQ(Send("RCPT TO:<x@remote.org>\r\n"), kOk);
+  // A second HELO ends the login but keeps the envelope.
+  EXPECT_EQ(Send("HELO c\r\n"), kOk);
+  EXPECT_EQ(s->recipients(), std::vector<std::string>{"<x@remote.org>"});
+  EXPECT_EQ(Send("RCPT TO:<y@remote.org>\r\n"), kNotAuth);
+
+  // An account barred from external mail is refused even when logged in.
+  ASSERT_EQ(Send("AUTH PLAIN " + Plain("", "nox", "pw") + "\r\n"),
+            "235 Authentication successful.\r\n");
+  EXPECT_EQ(Send("RCPT TO:<y@remote.org>\r\n"),
+            Utf8ToBig5("551 Server deny to relay messages for this account！") + "\r\n");
+  EXPECT_EQ(Send("RCPT TO:<bob@local.org>\r\n"), kOk);
+
+  cfg.auth_remote = 0;
+  Ready();
+  EXPECT_EQ(Send("RCPT TO:<x@remote.org>\r\n"), kOk);
+}
+
+TEST_F(SmtpSessionTest, LocalSendersNeedLoginWhenAuthLocalIsOn) {
+  Open();
+  Send("EHLO c\r\n");
+  EXPECT_EQ(Send("MAIL FROM:<bob@LOCAL.org>\r\n"), kNotAuth);
+  EXPECT_EQ(s->sender(), "");
+  EXPECT_EQ(Send("RCPT TO:<bob@local.org>\r\n"), "503 Need MAIL FROM: first\r\n");
+  EXPECT_EQ(Send("DATA\r\n"), "503 Need MAIL command\r\n");
+  EXPECT_EQ(Send("mail from:  <a@remote.org> SIZE=10 \r\n"), kOk);
+  EXPECT_EQ(s->sender(), "<a@remote.org> SIZE=10");
+  EXPECT_EQ(Send("DATA\r\n"), "503 Need RCPT command\r\n");
+  EXPECT_EQ(Send("MAIL <c@remote.org>\r\n"), kOk);
+  EXPECT_EQ(s->sender(), "<c@remote.org>");
+  EXPECT_EQ(Send("RCPT TO:<bob@local.org>\r\n"), kOk);
+  EXPECT_EQ(Send("RSET\r\n"), kOk);
+  EXPECT_EQ(s->sender(), "");
+  EXPECT_TRUE(s->recipients().empty());
+
+  cfg.auth_local = 0;
+  Ready("<bob@local.org>");
+}
+
+TEST_F(SmtpSessionTest, LocalRecipientsMustBeKnownAndSafe) {
+  Ready();
+  EXPECT_EQ(Send("RCPT TO:<nobody@local.org>\r\n"), kUnknown);
+  EXPECT_EQ(Send("RCPT TO:<BOB@Local.Org>\r\n"), kOk);
+  EXPECT_EQ(Send("RCPT <bob@local.org>\r\n"), kOk);
+  for (const char* bad :
+       {"<../etc@local.org>", "<queue@local.org>", "<.hidden@local.org>", "<a/b@local.org>"}) {
+    EXPECT_EQ(Send(std::string("RCPT TO:") + bad + "\r\n"), kUnknown) << bad;
+  }
+  EXPECT_EQ(s->recipients(), (std::vector<std::string>{"<BOB@Local.Org>", "<bob@local.org>"}));
+
+  // A folder without an account is a mailbox; an account whose folder is
+  // missing gets it back.
+  ASSERT_TRUE(CreateFolderPath(host.dir / "Mailboxes/shared"));
+  EXPECT_EQ(Send("RCPT TO:<Shared@local.org>\r\n"), kOk);
+  std::filesystem::remove_all(host.dir / "Mailboxes/nox");
+  EXPECT_EQ(Send("RCPT TO:<nox@local.org>\r\n"), kOk);
+  EXPECT_TRUE(StatFile(host.dir / "Mailboxes/nox")->is_dir);
+
+  cfg.catch_all_account = "catch";
+  Ready();
+  EXPECT_EQ(Send("RCPT TO:<nobody@local.org>\r\n"), kOk);
+  EXPECT_EQ(Send("RCPT TO:<../etc@local.org>\r\n"), kUnknown);
+  EXPECT_FALSE(FileExists(host.dir / "etc"));
+  EXPECT_FALSE(FileExists(host.dir / "Mailboxes/nobody"));
+}
+
+TEST_F(SmtpSessionTest, ForwardRulesAddExpandedTargets) {
+  cfg.forward_rules = {"bob@local.org|*@remote.org", "bob@local.org|archive@local.org",
+                       "bob@local.org|../x@local.org"};
+  cfg.auth_forward = 1;
+  Ready();
+  EXPECT_EQ(Send("RCPT TO:<bob@local.org>\r\n"), kOk);
+  EXPECT_TRUE(
+      host.Logged("Forwarding email to: <bob@remote.org>,<archive@local.org>,<../x@local.org>"));
+  EXPECT_EQ(s->recipients(), std::vector<std::string>{"<archive@local.org>"});
+
+  cfg.forward_rules = {"bob@local.org|boss@remote.org"};
+  Ready();
+  EXPECT_EQ(Send("RCPT TO:<bob@local.org>\r\n"),
+            "551 Client was not authenticated to forward mail!\r\n");
+  EXPECT_TRUE(s->recipients().empty());
+
+  cfg.auth_forward = 0;
+  Ready();
+  EXPECT_EQ(Send("RCPT TO:<bob@local.org>\r\n"), kOk);
+  EXPECT_EQ(s->recipients(), std::vector<std::string>{"<boss@remote.org>"});
+}
+
+TEST_F(SmtpSessionTest, MessageIsStoredWithEnvelopeAndFooter) {
+  Ready();
+  Send("RCPT TO:<bob@local.org>\r\n");
+  int touches = host.touches;
+  std::string out = Send("DATA\r\nSubject: t\r\n\r\nHello\r\n..dots\r\n.\r\n");
+  EXPECT_EQ(host.touches, touches + 1);  // message data is not a command
+  ASSERT_EQ(host.stored.size(), 1u);
+  const auto& [name, content] = host.stored[0];
+  EXPECT_TRUE(std::regex_match(name, std::regex("[0-9A-F]{32}"))) << name;
+  EXPECT_EQ(out, "354 End with <CRLF>.<CRLF>\r\n250 OK: Queued as: " + name + "\r\n");
+  EXPECT_TRUE(host.Logged("250 OK: Queued as: " + name));
+
+  const std::string head =
+      "x-sender: <a@remote.org>\r\n"
+      "x-receiver: <bob@local.org>\r\n"
+      "Received: from client.example ([192.0.2.10]) by local.org with Heron Mail Server;\r\n\t";
+  ASSERT_EQ(content.substr(0, head.size()), head);
+  size_t date_end = content.find("\r\n", head.size());
+  ASSERT_NE(date_end, std::string::npos);
+  EXPECT_TRUE(std::regex_match(content.substr(head.size(), date_end - head.size()),
+                               std::regex("[A-Z][a-z]{2}, \\d\\d [A-Z][a-z]{2} \\d{4} "
+                                          "\\d\\d:\\d\\d:\\d\\d GMT")));
+  EXPECT_EQ(content.substr(date_end + 2),
+            "Subject: t\r\n\r\nHello\r\n..dots\r\n " + std::string(50, '_') +
+                " \r\n Powered By Heron Mail Server \r\n Made In Taiwan\r\n " + kFooterLine2 +
+                "\r\n");
+
+  EXPECT_EQ(s->state(), CSmtpSocket::kReady);
+  EXPECT_EQ(s->sender(), "");
+  EXPECT_TRUE(s->recipients().empty());
+  EXPECT_EQ(Send("DATA\r\n"), "503 Need MAIL command\r\n");
+}
+
+TEST_F(SmtpSessionTest, EndMarkerRules) {
+  // Split over chunks, and larger in all than the command line limit.
+  Ready();
+  Send("RCPT TO:<bob@local.org>\r\n");
+  Send("DATA\r\n");
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Send(std::string(4096, 'x')), "");
+  EXPECT_EQ(Send("\r\n."), "");
+  EXPECT_TRUE(Queued(Send("\r\n")));
+  EXPECT_FALSE(s->ended());
+
+  // Bytes after the end marker keep the message open.
+  Ready();
+  Send("RCPT TO:<bob@local.org>\r\n");
+  EXPECT_EQ(Send("DATA\r\nHello\r\n.\r\nQUIT\r\n"), "354 End with <CRLF>.<CRLF>\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kData);
+  EXPECT_FALSE(s->ended());
+  EXPECT_TRUE(Queued(Send("\r\n.\r\n")));
+  ASSERT_EQ(host.stored.size(), 2u);
+  EXPECT_NE(host.stored[1].second.find("\r\nQUIT\r\n"), std::string::npos);
+
+  // A lone "." right after the DATA line is an empty message.
+  Ready();
+  Send("RCPT TO:<bob@local.org>\r\n");
+  EXPECT_EQ(Send("DATA\r\n"), "354 End with <CRLF>.<CRLF>\r\n");
+  EXPECT_TRUE(Queued(Send(".\r\n")));
+  ASSERT_EQ(host.stored.size(), 3u);
+  const std::string& empty = host.stored[2].second;
+  EXPECT_EQ(empty.substr(empty.size() - 5), "GMT\r\n");
+}
+
+TEST_F(SmtpSessionTest, SizeLimitRefusesAndEnds) {
+  cfg.max_message_size = 1;
+  const std::string chunk(4096, 'a');
+  // Exactly 1 MB, end marker included, is accepted.
+  Ready();
+  Send("RCPT TO:<bob@local.org>\r\n");
+  Send("DATA\r\n");
+  for (int i = 0; i < 255; ++i) ASSERT_EQ(Send(chunk), "");
+  EXPECT_TRUE(Queued(Send(chunk.substr(5) + "\r\n.\r\n")));
+  ASSERT_EQ(host.stored.size(), 1u);
+
+  Ready();
+  Send("RCPT TO:<bob@local.org>\r\n");
+  Send("DATA\r\n");
+  for (int i = 0; i < 256; ++i) ASSERT_EQ(Send(chunk), "");
+  EXPECT_EQ(Send("a"),
+            "523 Message length exceeds limit. Mail messages are limited to 1 MB in size, "
+            "including attachments.\r\n");
+  EXPECT_TRUE(s->ended());
+  EXPECT_EQ(s->sender(), "");
+  EXPECT_TRUE(s->recipients().empty());
+  EXPECT_EQ(Send("\r\n.\r\n"), "");
+  EXPECT_EQ(host.stored.size(), 1u);
+}
+
+TEST_F(SmtpSessionTest, FailedStoreIsNotAcknowledged) {
+  host.fail_store = true;
+  Ready();
+  Send("RCPT TO:<bob@local.org>\r\n");
+  EXPECT_EQ(Send("DATA\r\nHi\r\n.\r\n"),
+            "354 End with <CRLF>.<CRLF>\r\n451 Requested action aborted: local error in "
+            "processing\r\n");
+  EXPECT_TRUE(host.stored.empty());
+  EXPECT_FALSE(s->ended());
+  EXPECT_EQ(s->state(), CSmtpSocket::kReady);
+  EXPECT_EQ(s->sender(), "");
+}
+
+TEST_F(SmtpSessionTest, SpamMarkTagsEveryLaterMessage) {
+  Ready();
+  s->set_spam_mark();
+  for (int i = 0; i < 2; ++i) {
+    if (i == 1) {
+      ASSERT_EQ(Send("MAIL FROM:<a@remote.org>\r\n"), kOk);
+    }
+    Send("RCPT TO:<bob@local.org>\r\n");
+    Send("DATA\r\nSubject: hi\r\n\r\nbody\r\n.\r\n");
+    ASSERT_EQ(host.stored.size(), i + 1u);
+    EXPECT_NE(host.stored[i].second.find("\r\nSubject: [--SPAM--] hi\r\n"), std::string::npos);
+  }
+  EXPECT_TRUE(host.Logged(Utf8ToBig5("標示為垃圾郵件，主旨加註 [--SPAM--] ")));
+}
+
+TEST_F(SmtpSessionTest, HostileInputEndsCleanly) {
+  Open();
+  Send("EHLO c\r\n");
+  EXPECT_EQ(Send(std::string("NO\0OP\xff\xfe\r\n", 9)), "500 Command not implemented.\r\n");
+  EXPECT_EQ(Send(std::string("MAIL FROM:<\0\x80@x.org>\r\n", 22)), kOk);
+  EXPECT_EQ(Send("RCPT TO:<\xff\xfe@local.org>\r\n"), kUnknown);
+  EXPECT_EQ(Send(std::string("AUTH PLAIN \x01\x80\0\r\n", 16)), "501 Authentication failed.\r\n");
+
+  // 8192 pending bytes are allowed; one more ends the session silently.
+  Send(std::string(4096, 'x'));
+  EXPECT_EQ(Send(std::string(4096, 'x')), "");
+  EXPECT_FALSE(s->ended());
+  EXPECT_EQ(Send("\r"), "");
+  EXPECT_TRUE(s->ended());
+  EXPECT_EQ(host.logs.back(), "Buffer overflow");
+}
+
+TEST_F(SmtpSessionTest, ThousandsOfRecipients) {
+  cfg.auth_remote = 0;
+  Ready();
+  const int n = 5000;
+  std::string out, chunk;
+  for (int i = 0; i < n; ++i) {
+    std::string line = StrPrintf("RCPT TO:<u%d@remote.org>\r\n", i);
+    if (chunk.size() + line.size() > CSmtpSocket::kReadSize) out += Send(std::exchange(chunk, ""));
+    chunk += line;
+  }
+  out += Send(chunk);
+  std::string expected;
+  for (int i = 0; i < n; ++i) expected += kOk;
+  EXPECT_EQ(out, expected);
+  ASSERT_EQ(s->recipients().size(), static_cast<size_t>(n));
+  Send("DATA\r\nx\r\n.\r\n");
+  ASSERT_EQ(host.stored.size(), 1u);
+  EXPECT_NE(host.stored[0].second.find("x-receiver: <u4999@remote.org>\r\nReceived: "),
+            std::string::npos);
+}
+
+}  // namespace
+}  // namespace heron
