@@ -1,12 +1,11 @@
 #include "pop3/pop3_listen_socket.h"
 
+#include "service/osprey.h"
+
 namespace heron {
 
 void CPop3ListenSocket::OnAccept(asio::ip::tcp::socket socket) {
-  // Sessions are not served yet: the connection is closed at once.
-  (void)service_;
-  asio::error_code ec;
-  socket.close(ec);
+  service_->AcceptPop3(std::move(socket));
 }
 
 }  // namespace heron

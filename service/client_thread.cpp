@@ -12,11 +12,9 @@
 
 namespace heron {
 
-CClientThread::CClientThread(COsprey& service, const char* tag, int timeout_seconds,
-                             std::string peer)
+CClientThread::CClientThread(COsprey& service, const ClientTexts& texts, std::string peer)
     : service_(service),
-      tag_(tag),
-      timeout_(timeout_seconds),
+      texts_(texts),
       socket_(io_),
       timer_(io_),
       peer_(std::move(peer)),
@@ -53,7 +51,7 @@ bool CClientThread::Start(asio::ip::tcp::socket accepted) {
 
 void CClientThread::LogText(const std::string& text, unsigned level_message) {
   service_.window().Post(level_message ? level_message : WM_LOG_INFO,
-                         std::string("<") + tag_ + "> " + text, thread_id_);
+                         std::string("<") + texts_.tag + "> " + text, thread_id_);
 }
 
 void CClientThread::Touch() { last_activity_ = static_cast<int64_t>(std::time(nullptr)); }
@@ -62,7 +60,7 @@ void CClientThread::ThreadMain(std::shared_ptr<CClientThread> self) {
   thread_id_ = CurrentThreadId();
   // Connection start: timer, notification, then the engine's checks.
   ArmTimer();
-  service_.window().Post(WM_CLIENT_CONNECTED, peer_ + "|" + tag_, thread_id_);
+  service_.window().Post(WM_CLIENT_CONNECTED, peer_ + "|" + texts_.tag, thread_id_);
   OnStart();
   Flush();
   io_.run();
@@ -71,7 +69,7 @@ void CClientThread::ThreadMain(std::shared_ptr<CClientThread> self) {
   asio::error_code ec;
   socket_.close(ec);
   service_.SessionEnded(this);
-  service_.window().Post(WM_CLIENT_DISCONNECTED, peer_ + "|" + tag_, thread_id_);
+  service_.window().Post(WM_CLIENT_DISCONNECTED, peer_ + "|" + texts_.tag, thread_id_);
   ended_.set_value();
   (void)self;  // keeps this object alive until here
 }
@@ -80,8 +78,8 @@ void CClientThread::ArmTimer() {
   timer_.expires_after(std::chrono::seconds(1));
   timer_.async_wait([this](const asio::error_code& ec) {
     if (ec || finished_) return;
-    if (static_cast<int64_t>(std::time(nullptr)) > last_activity_ + timeout_) {
-      LogText("Connection timed out");
+    if (static_cast<int64_t>(std::time(nullptr)) > last_activity_ + TimeoutSeconds()) {
+      LogText(texts_.timed_out);
       Finish();
       return;
     }
@@ -95,7 +93,7 @@ void CClientThread::ReadNext() {
     if (ec) {
       if (ec != asio::error::eof && ec != asio::error::connection_reset &&
           ec != asio::error::operation_aborted) {
-        LogText(StrPrintf("OnReceive error: %d", ec.value()), WM_LOG_ERROR);
+        LogText(StrPrintf(texts_.receive_error, ec.value()), WM_LOG_ERROR);
       }
       Finish();
       return;
@@ -120,7 +118,7 @@ void CClientThread::Flush() {
   asio::async_write(socket_, asio::buffer(writing_), [this](const asio::error_code& ec, size_t) {
     if (finished_) return;
     if (ec) {
-      LogText("Could not send reply, disconnected.");
+      LogText(texts_.send_failed);
       Finish();
       return;
     }

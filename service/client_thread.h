@@ -18,10 +18,17 @@ namespace heron {
 
 class COsprey;
 
+// The protocol's own log texts for what the thread itself detects.
+struct ClientTexts {
+  const char* tag;            // "SMTP" or "POP3": log prefix and notification tag
+  const char* timed_out;      // inactivity time-out
+  const char* send_failed;    // a reply could not be sent
+  const char* receive_error;  // printf format with the error number
+};
+
 class CClientThread : public CSessionThread, public std::enable_shared_from_this<CClientThread> {
  public:
-  // `tag` is "SMTP" or "POP3": the log prefix and the notification tag.
-  CClientThread(COsprey& service, const char* tag, int timeout_seconds, std::string peer);
+  CClientThread(COsprey& service, const ClientTexts& texts, std::string peer);
   ~CClientThread() override;
 
   // Takes over the accepted connection and starts the thread. False when the
@@ -42,13 +49,15 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   virtual void OnBytes(std::string_view bytes) = 0;
   virtual std::string TakeOutput() = 0;
   virtual bool SessionOver() const = 0;
+  // Seconds of silence after which the session is dropped.
+  virtual int TimeoutSeconds() const = 0;
 
   // Posts one log line, prefixed "<TAG> ", to the service at level 2.
   void LogText(const std::string& text, unsigned level_message = 0);
   // Refreshes the time of last activity.
   void Touch();
   const std::string& peer() const { return peer_; }
-  COsprey& service() { return service_; }
+  COsprey& service() const { return service_; }
 
  private:
   void ThreadMain(std::shared_ptr<CClientThread> self);
@@ -58,8 +67,7 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   void ArmTimer();
 
   COsprey& service_;
-  const char* tag_;
-  int timeout_;
+  ClientTexts texts_;
   asio::io_context io_;
   asio::ip::tcp::socket socket_;
   asio::steady_timer timer_;

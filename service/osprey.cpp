@@ -12,6 +12,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "pop3/pop3_listen_socket.h"
+#include "pop3/pop3_thread.h"
 #include "service/mailbox.h"
 #include "service/messages.h"
 #include "smtp/message_file.h"
@@ -159,6 +160,7 @@ void COsprey::LoadSettings(LoadMode mode) {
   trace_.set_settings(log);
   settings_.log = log;
   ReadScalarSettings(store_, settings_);
+  current_timeout_ = settings_.timeout;
 
   switch (accounts_.Load()) {
     case AccountStore::LoadResult::kUndecodable:
@@ -294,6 +296,18 @@ void COsprey::AcceptSmtp(asio::ip::tcp::socket socket) {
   {
     std::lock_guard<std::mutex> lock(connection_lock_);
     smtp_threads_.push_back(thread);
+  }
+  if (!thread->Start(std::move(socket))) SessionEnded(thread.get());
+}
+
+void COsprey::AcceptPop3(asio::ip::tcp::socket socket) {
+  CPop3Socket::Config config{settings_.mail_folder, settings_.ip_filter,
+                             settings_.connections_limit};
+  auto thread =
+      std::make_shared<CPop3Thread>(*this, std::move(config), CClientThread::PeerAddress(socket));
+  {
+    std::lock_guard<std::mutex> lock(connection_lock_);
+    pop3_threads_.push_back(thread);
   }
   if (!thread->Start(std::move(socket))) SessionEnded(thread.get());
 }

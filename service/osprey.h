@@ -61,6 +61,9 @@ class COsprey : public CNTService {
   // Listener accept notifications (main thread): a session thread per
   // connection, with a snapshot of the settings.
   void AcceptSmtp(asio::ip::tcp::socket socket);
+  void AcceptPop3(asio::ip::tcp::socket socket);
+  // Timeout in force, for sessions that follow reloads.
+  int current_timeout() const { return current_timeout_; }
   // Called by a session thread as it ends: it leaves the live lists.
   void SessionEnded(CSessionThread* thread);
 
@@ -94,6 +97,7 @@ class COsprey : public CNTService {
   std::list<std::shared_ptr<CSessionThread>> pop3_threads_;
   std::list<std::shared_ptr<CSessionThread>> smtp_threads_;
   std::atomic<int> session_count_{0};
+  std::atomic<int> current_timeout_{90};
 
   std::unique_ptr<CPop3ListenSocket> pop3_listener_;
   std::unique_ptr<CSmtpListenSocket> smtp_listener_;

@@ -6,9 +6,15 @@
 #include "service/osprey.h"
 
 namespace heron {
+namespace {
+
+const ClientTexts kSmtpTexts = {"SMTP", "Connection timed out",
+                                "Could not send reply, disconnected.", "OnReceive error: %d"};
+
+}  // namespace
 
 CSmtpThread::CSmtpThread(COsprey& service, const OspreySettings& snapshot, const std::string& peer)
-    : CClientThread(service, "SMTP", snapshot.timeout, peer), session_(snapshot, peer, *this) {}
+    : CClientThread(service, kSmtpTexts, peer), session_(snapshot, peer, *this) {}
 
 AccountStore& CSmtpThread::accounts() { return service().accounts(); }
 

@@ -22,6 +22,7 @@ class CSmtpThread : public CClientThread, public SmtpSessionHost {
   void OnBytes(std::string_view bytes) override { session_.Receive(bytes); }
   std::string TakeOutput() override { return session_.TakeOutput(); }
   bool SessionOver() const override { return session_.ended(); }
+  int TimeoutSeconds() const override { return session_.settings().timeout; }
 
  private:
   CSmtpSocket session_;

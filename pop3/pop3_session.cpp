@@ -1,0 +1,285 @@
+#include "pop3/pop3_session.h"
+
+#include <climits>
+
+#include "platform/files.h"
+#include "platform/text.h"
+#include "service/ip_filter.h"
+#include "service/mailbox.h"
+
+namespace heron {
+
+int ReadDecimal(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
+  long long v = 0;
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+    v = v * 10 + (s[i] - '0');
+    if (v > INT_MAX) v = INT_MAX;
+  }
+  return static_cast<int>(negative ? -v : v);
+}
+
+CPop3Socket::CPop3Socket(Config config, std::string client_ip, Pop3SessionHost& host)
+    : cfg_(std::move(config)), client_ip_(std::move(client_ip)), host_(host) {}
+
+void CPop3Socket::Start(int session_count) {
+  if (session_count > cfg_.connections_limit) {
+    host_.Log(B5("拒絕連線：超過連線數限制！"));
+    Reply("-ERR too many users");
+    ended_ = true;
+    return;
+  }
+  if (MatchIpList(client_ip_, cfg_.ip_filter)) {
+    host_.Log(B5("拒絕連線：IP位址已被伺服器封鎖！"));
+    Reply("-ERR forbidden");
+    ended_ = true;
+    return;
+  }
+  Reply("+OK Heron Mail Server ready");
+}
+
+std::string CPop3Socket::TakeOutput() {
+  std::string out;
+  out.swap(out_);
+  return out;
+}
+
+void CPop3Socket::Reply(const std::string& text) {
+  out_ += text;
+  out_ += "\r\n";
+  if (state_ == kSendingRetr && text.size() > 100) {
+    host_.Log(text.substr(0, 100) + "...");
+  } else {
+    host_.Log(text);
+  }
+}
+
+void CPop3Socket::Receive(std::string_view bytes) {
+  if (ended_) return;
+  if (bytes.size() + buffer_.size() > kBufferLimit) {
+    host_.Log(B5("緩衝區溢位！"));
+    ended_ = true;
+    return;
+  }
+  buffer_.append(bytes);
+  size_t pos = 0;
+  while (!ended_) {
+    size_t end = buffer_.find("\r\n", pos);
+    if (end == std::string::npos) break;
+    std::string line = buffer_.substr(pos, end - pos);
+    pos = end + 2;
+    if (!line.empty()) Process(line);
+  }
+  buffer_.erase(0, pos);
+}
+
+void CPop3Socket::Process(const std::string& line) {
+  size_t blank = line.find(' ');
+  std::string cmd = ToUpperAscii(line.substr(0, blank));
+  std::string arg = blank == std::string::npos ? std::string() : line.substr(blank + 1);
+  host_.Log(cmd == "PASS" ? cmd + " ****" : cmd + " " + arg);
+  host_.Touch();
+
+  if (cmd == "USER") {
+    user_ = arg;
+    have_user_ = true;
+    Reply("+OK");
+  } else if (cmd == "PASS") {
+    if (!have_user_) {
+      Reply("-ERR Command not valid in this state");
+    } else if (IsMailboxName(user_) && host_.CheckPassword(user_, arg)) {
+      // The name becomes a folder: one that would leave the mail folder
+      // never logs in.
+      state_ = kTransaction;
+      ScanMailbox();
+      Reply("+OK authentication successful");
+    } else {
+      Reply("-ERR login failed");
+    }
+  } else if (cmd == "CAPA") {
+    Reply("+OK Capability list follows\r\nTOP\r\nUSER\r\nUIDL\r\n.");
+  } else if (cmd == "QUIT") {
+    Quit();
+  } else if (state_ == kAuthorization) {
+    Reply("-ERR Command not valid in this state");
+  } else {
+    Transaction(cmd, arg);
+  }
+}
+
+void CPop3Socket::ScanMailbox() {
+  mailbox_.clear();
+  highest_retrieved_ = 0;
+  auto folder = FindMailbox(MailRoot(cfg_.mail_folder), user_);
+  if (!folder) return;  // no folder: an empty mailbox
+  for (const FileEntry& e : ListFolder(*folder)) {
+    if (e.is_dir) continue;
+    int32_t size = e.size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(e.size);
+    mailbox_.push_back({*folder + "/" + e.name, size, false});
+  }
+}
+
+CMailMessage* CPop3Socket::Message(const std::string& arg, int& n) {
+  n = ReadDecimal(arg);
+  if (n < 1 || static_cast<size_t>(n) > mailbox_.size()) {
+    Reply("-ERR no such message");
+    return nullptr;
+  }
+  return &mailbox_[static_cast<size_t>(n) - 1];
+}
+
+namespace {
+
+std::string UniqueId(const std::string& path) {
+  std::string name = path.substr(path.rfind('/') + 1);
+  size_t dot = name.rfind('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+}  // namespace
+
+void CPop3Socket::Transaction(const std::string& cmd, const std::string& arg) {
+  int n = 0;
+  if (cmd == "STAT") {
+    int count = 0;
+    long long total = 0;
+    for (const auto& m : mailbox_) {
+      if (!m.deleted) {
+        ++count;
+        total += m.size;
+      }
+    }
+    Reply(StrPrintf("+OK %d %lld", count, total));
+  } else if ((cmd == "LIST" || cmd == "UIDL") && arg.empty()) {
+    std::string text = cmd == "LIST" ? "+OK scan listing follows" : "+OK unique-id listing follows";
+    for (size_t i = 0; i < mailbox_.size(); ++i) {
+      if (mailbox_[i].deleted) continue;
+      text += cmd == "LIST" ? StrPrintf("\r\n%zu %d", i + 1, mailbox_[i].size)
+                            : StrPrintf("\r\n%zu %s", i + 1, UniqueId(mailbox_[i].path).c_str());
+    }
+    Reply(text + "\r\n.");
+  } else if (cmd == "LIST" || cmd == "UIDL") {
+    CMailMessage* m = Message(arg, n);
+    if (!m) return;
+    if (m->deleted) {
+      Reply(StrPrintf("-ERR message %d is marked as del", n));
+    } else if (cmd == "LIST") {
+      Reply(StrPrintf("+OK %d %d", n, m->size));
+    } else {
+      Reply(StrPrintf("+OK %d %s", n, UniqueId(m->path).c_str()));
+    }
+  } else if (cmd == "RETR") {
+    Retr(arg);
+  } else if (cmd == "TOP") {
+    Top(arg);
+  } else if (cmd == "DELE") {
+    CMailMessage* m = Message(arg, n);
+    if (!m) return;
+    if (m->deleted) {
+      Reply(StrPrintf("-ERR message %d already deleted", n));
+    } else {
+      m->deleted = true;
+      Reply(StrPrintf("+OK message %d marked as deleted", n));
+    }
+  } else if (cmd == "LAST") {
+    Reply(StrPrintf("+OK %d", highest_retrieved_ + 1));
+  } else if (cmd == "RSET") {
+    for (auto& m : mailbox_) m.deleted = false;
+    highest_retrieved_ = 0;
+    Reply("+OK");
+  } else if (cmd == "NOOP") {
+    Reply("+OK");
+  } else {
+    Reply("-ERR Command not implemented.");
+  }
+}
+
+void CPop3Socket::Retr(const std::string& arg) {
+  int n = 0;
+  CMailMessage* m = Message(arg, n);
+  if (!m) return;
+  if (m->deleted) {
+    Reply(StrPrintf("-ERR message %d is marked as del", n));
+    return;
+  }
+  std::string content;
+  if (!ReadFile(m->path, content)) {
+    Reply("-ERR no such message");  // vanished or unreadable since the scan
+    return;
+  }
+  size_t file_size = content.size();
+  std::string_view text(content);
+  text = text.substr(0, text.find('\0'));
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  while (!text.empty() && text.back() == '.') text.remove_suffix(1);
+  std::string reply = StrPrintf("+OK %zu octets\r\n", file_size);
+  reply.append(text);
+  reply += "\r\n.";
+  state_ = kSendingRetr;
+  Reply(reply);
+  state_ = kTransaction;
+  if (n - 1 > highest_retrieved_) highest_retrieved_ = n - 1;
+}
+
+void CPop3Socket::Top(const std::string& arg) {
+  size_t blank = arg.find(' ');
+  int n = 0;
+  std::string first = blank == std::string::npos ? "0" : arg.substr(0, blank);
+  int lines = blank == std::string::npos ? 0 : ReadDecimal(std::string_view(arg).substr(blank + 1));
+  CMailMessage* m = Message(first, n);
+  if (!m) return;
+  if (m->deleted) {
+    Reply(StrPrintf("-ERR message %d is marked as del", n));
+    return;
+  }
+  std::string content;
+  if (!ReadFile(m->path, content)) {
+    Reply("-ERR no such message");
+    return;
+  }
+  std::string reply = "+OK\r\n";
+  size_t pos = 0;
+  enum { kLeading, kHeader, kBody } part = kLeading;
+  int body_lines = 0;
+  while (pos < content.size()) {
+    size_t nl = content.find('\n', pos);
+    std::string_view line(content.data() + pos,
+                          (nl == std::string::npos ? content.size() : nl) - pos);
+    pos = nl == std::string::npos ? content.size() : nl + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (part == kLeading) {
+      size_t start = line.find_first_not_of(" \t");
+      if (start == std::string_view::npos) continue;  // empty after leading blanks
+      line.remove_prefix(start);
+      part = kHeader;
+    } else if (part == kHeader) {
+      if (line.empty()) part = kBody;
+    } else {
+      if (body_lines >= lines) break;
+      ++body_lines;
+    }
+    reply.append(line);
+    reply += "\r\n";
+  }
+  Reply(reply + ".");
+}
+
+void CPop3Socket::Quit() {
+  bool any = false;
+  for (const auto& m : mailbox_) any = any || m.deleted;
+  if (any) host_.Log(B5("正在刪除訊息..."));
+  for (const auto& m : mailbox_) {
+    if (!m.deleted) continue;
+    host_.Log("Deleting " + m.path + "...");
+    if (!DeleteFile(m.path)) host_.Log("Failed to delete: " + m.path);
+  }
+  mailbox_.clear();
+  Reply("+OK session ended");
+  ended_ = true;
+}
+
+}  // namespace heron

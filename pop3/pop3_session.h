@@ -1,0 +1,78 @@
+// The server side of one POP3 conversation, without sockets: bytes in,
+// replies out; the mailbox is read from its folder on disk.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace heron {
+
+class Pop3SessionHost {
+ public:
+  virtual ~Pop3SessionHost() = default;
+  // One log line; the host adds the "<POP3> " prefix.
+  virtual void Log(const std::string& text) = 0;
+  // A command line was processed: refresh the time of the last command.
+  virtual void Touch() = 0;
+  virtual bool CheckPassword(const std::string& user, const std::string& password) = 0;
+};
+
+struct CMailMessage {
+  std::string path;
+  int32_t size = 0;
+  bool deleted = false;
+};
+
+class CPop3Socket {
+ public:
+  enum State { kTransaction = 0, kAuthorization = 1, kSendingRetr = 2 };
+  static constexpr size_t kBufferLimit = 8192;  // more pending bytes end the session
+  static constexpr size_t kReadSize = 4096;
+
+  struct Config {
+    std::string mail_folder;
+    std::vector<std::string> ip_filter;  // copy taken at accept time
+    int32_t connections_limit = 500;
+  };
+
+  CPop3Socket(Config config, std::string client_ip, Pop3SessionHost& host);
+
+  // Session start: connection limit, address filter, greeting.
+  void Start(int session_count);
+  void Receive(std::string_view bytes);
+  std::string TakeOutput();
+  bool ended() const { return ended_; }
+
+  int state() const { return state_; }
+  const std::vector<CMailMessage>& mailbox() const { return mailbox_; }
+
+ private:
+  void Reply(const std::string& text);
+  void Process(const std::string& line);
+  void Transaction(const std::string& cmd, const std::string& arg);
+  void ScanMailbox();
+  // The message numbered by `arg`, or an error reply already sent.
+  CMailMessage* Message(const std::string& arg, int& n);
+  void Retr(const std::string& arg);
+  void Top(const std::string& arg);
+  void Quit();
+
+  Config cfg_;
+  std::string client_ip_;
+  Pop3SessionHost& host_;
+  int highest_retrieved_ = 0;
+  std::vector<CMailMessage> mailbox_;
+  std::string user_;
+  bool have_user_ = false;
+  int state_ = kAuthorization;
+  std::string buffer_;
+  std::string out_;
+  bool ended_ = false;
+};
+
+// A decimal number as atoi reads it (blanks, sign, digits), saturating.
+int ReadDecimal(std::string_view text);
+
+}  // namespace heron
