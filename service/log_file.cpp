@@ -89,16 +89,20 @@ std::string FormatLogLine(uint32_t thread_id, const std::tm& t, int millis, std:
   return line;
 }
 
-std::string TraceLog::LogFilePath() const {
-  std::string folder = settings_.path.empty() ? default_folder_ : settings_.path;
+std::string LogFolder(const LogSettings& s, const std::string& default_folder) {
+  std::string folder = s.path.empty() ? default_folder : s.path;
   while (!folder.empty() && folder.back() == '/') folder.pop_back();
-  return folder + "/Mailtrace.log";
+  return folder;
 }
 
+std::string LogFilePathFor(const LogSettings& s, const std::string& default_folder) {
+  return LogFolder(s, default_folder) + "/Mailtrace.log";
+}
+
+std::string TraceLog::LogFilePath() const { return LogFilePathFor(settings_, default_folder_); }
+
 std::string TraceLog::ArchiveFolder() const {
-  std::string folder = settings_.path.empty() ? default_folder_ : settings_.path;
-  while (!folder.empty() && folder.back() == '/') folder.pop_back();
-  return folder + "/ArchiveLogs";
+  return LogFolder(settings_, default_folder_) + "/ArchiveLogs";
 }
 
 void TraceLog::Log(int level, uint32_t thread_id, std::string_view text) {

@@ -49,6 +49,11 @@ struct LogSettings {
   bool operator==(const LogSettings&) const = default;
 };
 
+// Folder of the log (LogPath, or `default_folder` when it is empty) without
+// trailing separators, and the log file in it.
+std::string LogFolder(const LogSettings& s, const std::string& default_folder);
+std::string LogFilePathFor(const LogSettings& s, const std::string& default_folder);
+
 // The log operations of the service; all run on the service's main thread.
 class TraceLog {
  public:

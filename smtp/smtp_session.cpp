@@ -13,8 +13,6 @@
 namespace heron {
 namespace {
 
-constexpr const char* kUserPrompt = "334 VXNlcm5hbWU6";
-constexpr const char* kPasswordPrompt = "334 UGFzc3dvcmQ6";
 constexpr const char* kNotAuthenticated = "551 Client was not authenticated";
 
 bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
@@ -91,7 +89,7 @@ void CSmtpSocket::ProcessLines() {
     pos = end + 2;
     // Empty lines are dropped, except as the answer to an AUTH prompt: an
     // empty answer (an empty password) must not leave the client waiting.
-    if (!line.empty() || (state_ >= kAuthUser && state_ <= kAuthPlain)) Dispatch(line);
+    if (!line.empty() || state_ >= kAuthUser) Dispatch(line);
   }
   line_buffer_.erase(0, pos);
 }
@@ -104,7 +102,10 @@ void CSmtpSocket::Dispatch(const std::string& line) {
   // Credentials never reach the log: neither the answers to AUTH prompts
   // nor an initial response after the mechanism word.
   size_t mech_end = arg.find_first_of(" \t");
-  if (state_ >= kAuthUser && state_ <= kAuthPlain) {
+  bool secret = (state_ >= kAuthUser && state_ <= kAuthPlain) || state_ == kCpwdOld ||
+                state_ == kCpwdNew || state_ == kAdmnAddPassword || state_ == kAdmnChangePassword ||
+                state_ == kAdmnPassword || state_ == kAdmnAdminPassword;
+  if (secret) {
     host_.Log("****");
   } else if ((cmd == "AUTH" || cmd == "AUTH=LOGIN") && mech_end != std::string::npos) {
     host_.Log(cmd + " " + arg.substr(0, mech_end) + " ****");
@@ -126,6 +127,10 @@ void CSmtpSocket::Dispatch(const std::string& line) {
       PlainLogin(Base64Decode(line));
       return;
     default:
+      if (state_ >= kCpwdUser) {
+        AdminStep(Base64Decode(line));
+        return;
+      }
       break;
   }
 
@@ -178,8 +183,13 @@ void CSmtpSocket::Dispatch(const std::string& line) {
     Reply(StrPrintf("258 %s %s [%s] v:%d", cfg_.host_name.c_str(),
                     cfg_.relay_messages ? "INT" : "LOC", cfg_.dns_server.c_str(), 420018),
           false);
+  } else if (cmd == "CPWD" && cfg_.cpwd_remote) {
+    state_ = kCpwdUser;
+    Reply(kUserPrompt);
+  } else if (cmd == "ADMN" && cfg_.manage_remote) {
+    state_ = kAdmnPassword;
+    Reply(kPasswordPrompt);
   } else {
-    // CPWD and ADMN are not served.
     Reply("500 Command not implemented.");
   }
 }

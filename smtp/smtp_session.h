@@ -36,7 +36,23 @@ class CSmtpSocket {
     kAuthUser = 3,
     kAuthPassword = 4,
     kAuthPlain = 5,
+    kCpwdUser = 6,
+    kCpwdOld = 7,
+    kCpwdNew = 8,
+    kAdmnAddUser = 9,
+    kAdmnAddPassword = 10,
+    kAdmnDeleteUser = 11,
+    kAdmnChangeUser = 12,
+    kAdmnChangePassword = 13,
+    kAdmnPassword = 14,
+    kAdmnTask = 15,
+    kAdmnAdminPassword = 16,
+    kAdmnLogRecipient = 17,
   };
+  static constexpr const char* kUserPrompt = "334 VXNlcm5hbWU6";
+  static constexpr const char* kPasswordPrompt = "334 UGFzc3dvcmQ6";
+  // Read size of the trace log mailed by VLOG.
+  static constexpr size_t kLogMailBytes = 524288;
   // Pending bytes of an unfinished line that end the session.
   static constexpr size_t kBufferLimit = 8193;
   // Largest read handed to Receive.
@@ -71,6 +87,10 @@ class CSmtpSocket {
   void Dispatch(const std::string& line);
   void Auth(const std::string& arg);
   void Login(const std::string& user, const std::string& password);
+  // The CPWD and ADMN dialogues: one answer line in states 6 to 17.
+  void AdminStep(const std::string& answer);
+  void AdminTask(const std::string& task);
+  void MailTraceLog(const std::string& address);
   void PlainLogin(const std::string& blob);
   void Mail(const std::string& arg);
   void Rcpt(const std::string& arg);
@@ -91,6 +111,7 @@ class CSmtpSocket {
   bool safe_client_ = false;
   bool ended_ = false;
   std::string auth_user_;
+  std::string admin_user_;  // account named in a CPWD or ADMN dialogue
   std::string sender_;
   std::string helo_;
   std::vector<std::string> recipients_;
