@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <regex>
 #include <utility>
@@ -12,6 +13,7 @@
 #include "platform/text.h"
 #include "service/accounts.h"
 #include "service/base64.h"
+#include "service/mailbox.h"
 #include "service/settings_store.h"
 #include "smtp/message_file.h"
 #include "tests/platform/temp_dir.h"
@@ -505,6 +507,153 @@ TEST_F(SmtpSessionTest, ThousandsOfRecipients) {
   ASSERT_EQ(host.stored.size(), 1u);
   EXPECT_NE(host.stored[0].second.find("x-receiver: <u4999@remote.org>\r\nReceived: "),
             std::string::npos);
+}
+
+// The administrative dialogues; every answer is Base64.
+class SmtpAdminTest : public SmtpSessionTest {
+ protected:
+  SmtpAdminTest() {
+    cfg.manage_remote = 1;
+    cfg.log.path = host.dir.path();
+  }
+  std::string Answer(const std::string& text) { return Send(Base64Encode(text) + "\r\n"); }
+  // ADMN with the admin password, then a task word.
+  std::string Task(const std::string& task) {
+    EXPECT_EQ(Send("ADMN\r\n"), "334 UGFzc3dvcmQ6\r\n");
+    EXPECT_EQ(Answer(""), "334 TASK\r\n");
+    return Answer(task);
+  }
+  void Greeted() {
+    Open();
+    Send("HELO x\r\n");
+  }
+};
+
+TEST_F(SmtpAdminTest, CommandsNeedTheirSwitches) {
+  cfg.manage_remote = 0;
+  cfg.cpwd_remote = 0;
+  Greeted();
+  EXPECT_EQ(Send("ADMN\r\n"), "500 Command not implemented.\r\n");
+  EXPECT_EQ(Send("CPWD\r\n"), "500 Command not implemented.\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kReady);
+  Open();
+  EXPECT_EQ(Send("ADMN\r\n"), "503 Bad sequence of commands (given out of order)\r\n");
+}
+
+TEST_F(SmtpAdminTest, AdminPasswordAndTaskWords) {
+  Greeted();
+  EXPECT_EQ(Send("ADMN\r\n"), "334 UGFzc3dvcmQ6\r\n");
+  EXPECT_EQ(Answer("wrong"), "501 Authentication failed.\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kReady);
+  EXPECT_EQ(Task("qusr"), "500 Command not implemented.\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kAdmnTask);
+  EXPECT_EQ(Answer("NONE"), kOk);
+  EXPECT_EQ(Task("QUSR"),
+            "250-User Accounts:\r\n" + Utf8ToBig5("250-帳號：[ admin ]  全名:Administrator\r\n") +
+                Utf8ToBig5("250-帳號：[ bob ]\r\n250-帳號：[ nox ]\r\n") + "250 OK\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kReady);
+  // Passwords never reach the log; other answers do, as received.
+  EXPECT_TRUE(host.Logged("****"));
+  EXPECT_FALSE(host.LogContains(Base64Encode("wrong")));
+  // Answer lines are logged like command lines: the word upper-cased.
+  EXPECT_TRUE(host.LogContains(ToUpperAscii(Base64Encode("QUSR"))));
+}
+
+TEST_F(SmtpAdminTest, AccountTasks) {
+  Greeted();
+  EXPECT_EQ(Task("AUSR"), "334 VXNlcm5hbWU6\r\n");
+  EXPECT_EQ(Answer("Bob"), "334 UGFzc3dvcmQ6\r\n");
+  // An existing name keeps the dialogue on the password.
+  EXPECT_EQ(Answer("x"), "501 Fail to add account!\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kAdmnAddPassword);
+  Open();
+  Send("HELO x\r\n");
+  Task("AUSR");
+  Answer("carol");
+  EXPECT_EQ(Answer("pw2"), "250 A new user account is created!\r\n");
+  EXPECT_TRUE(host.accounts().CheckPassword("CAROL", "PW2"));
+  Task("DUSR");
+  EXPECT_EQ(Answer("nobody"), "250 A user account is deleted!\r\n");
+  Task("DUSR");
+  EXPECT_EQ(Answer("carol"), "250 A user account is deleted!\r\n");
+  EXPECT_FALSE(host.accounts().Exists("carol"));
+  Task("EUSR");
+  Answer("ghost");
+  EXPECT_EQ(Answer("pw"), "501 Fail to change user's password!\r\n");
+  Task("EUSR");
+  Answer("bob");
+  EXPECT_EQ(Answer("new"), "250 Password Changed!\r\n");
+  EXPECT_TRUE(host.accounts().CheckPassword("bob", "new"));
+  Task("APWD");
+  EXPECT_EQ(Answer("root"), kOk);
+  EXPECT_TRUE(host.accounts().CheckPassword("admin", "root"));
+}
+
+TEST_F(SmtpAdminTest, UnsafeOrUnstorableAccountsAreRefused) {
+  Greeted();
+  Task("AUSR");
+  Answer("../etc");
+  EXPECT_EQ(Answer("x"), "501 Fail to add account!\r\n");
+  // A list too long to store is a failure, not a success.
+  Open();
+  Send("HELO x\r\n");
+  Task("AUSR");
+  Answer("big");
+  EXPECT_EQ(Answer(std::string(4090, 'p')), "501 Fail to add account!\r\n");
+  EXPECT_FALSE(host.accounts().Exists("big"));
+  Open();
+  Send("HELO x\r\n");
+  EXPECT_EQ(Send("CPWD\r\n"), "334 VXNlcm5hbWU6\r\n");
+  Answer("bob");
+  Answer("pw");
+  EXPECT_EQ(Answer(std::string(4090, 'p')), "501 Authentication failed.\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kCpwdNew);
+  EXPECT_TRUE(host.accounts().CheckPassword("bob", "pw"));
+}
+
+TEST_F(SmtpAdminTest, ChangePassword) {
+  Greeted();
+  EXPECT_EQ(Send("CPWD\r\n"), "334 VXNlcm5hbWU6\r\n");
+  EXPECT_EQ(Answer("BOB"), "334 UGFzc3dvcmQ6\r\n");
+  EXPECT_EQ(Answer("bad"), "501 Authentication failed.\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kReady);
+  Send("CPWD\r\n");
+  Answer("bob");
+  EXPECT_EQ(Answer("PW"), "334 UGFzc3dvcmQ6\r\n");
+  EXPECT_EQ(Answer("fresh"), kOk);
+  Send("AUTH LOGIN " + Base64Encode("bob") + "\r\n");
+  EXPECT_EQ(Answer("fresh"), "235 Authentication successful.\r\n");
+  EXPECT_FALSE(host.LogContains(Base64Encode("fresh")));
+}
+
+TEST_F(SmtpAdminTest, MailTheTraceLog) {
+  std::string log = "[1]partial line\r\n..first\r\n.\r\nmiddle\r\n.\r\nlast\r\n";
+  {
+    std::ofstream f(host.dir / "Mailtrace.log", std::ios::binary);
+    f << log;
+  }
+  Greeted();
+  EXPECT_EQ(Task("VLOG"), "334 UGFzc3dvcmQ6\r\n");
+  EXPECT_EQ(Answer("ops@far.net"), "250 Log Sent!\r\n");
+  ASSERT_EQ(host.stored.size(), 1u);
+  const std::string& c = host.stored[0].second;
+  EXPECT_EQ(c.rfind("x-sender: <admin@local.org>\r\nx-receiver: ops@far.net\r\nReceived: from "
+                    "mx.local.org ([192.0.2.10]) by local.org with Heron Mail Server;\r\n\t",
+                    0),
+            0u);
+  EXPECT_NE(c.find("\r\nFrom: <admin@local.org>\r\nTo: <ops@far.net>\r\n" +
+                   Utf8ToBig5("Subject: 系統紀錄") + "\r\nDate: "),
+            std::string::npos);
+  // The partial first line and the leading dots go; lone dots are doubled.
+  std::string expected_text = "first\r\n..\r\nmiddle\r\n..\r\nlast\r\n";
+  EXPECT_TRUE(c.ends_with("\r\n\r\n" + expected_text + "\r\n\r\n.")) << c;
+
+  // Without a local domain nothing is written.
+  cfg.domains.clear();
+  Greeted();
+  Task("VLOG");
+  EXPECT_EQ(Answer("ops@far.net"), "550 No local domain configured\r\n");
+  EXPECT_EQ(host.stored.size(), 1u);
 }
 
 }  // namespace
