@@ -46,7 +46,13 @@ bool WriteThenRename(const std::string& tmp, const std::string& path, Producer p
     unlink(tmp.c_str());
     return false;
   }
-  return SyncFolder(DirName(path));
+  // Not durable unless the rename is: then the file is taken back, so that
+  // a failure reported to the caller leaves nothing behind.
+  if (!SyncFolder(DirName(path))) {
+    unlink(path.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -59,7 +65,13 @@ bool CreateFolderPath(const std::string& path, mode_t mode) {
     size_t slash = path.find('/', pos);
     if (slash == std::string::npos) slash = path.size();
     cur = path.substr(0, slash);
-    if (!cur.empty() && mkdir(cur.c_str(), mode) != 0 && errno != EEXIST) return false;
+    if (!cur.empty()) {
+      if (mkdir(cur.c_str(), mode) == 0) {
+        SyncFolder(DirName(cur));  // the new folder survives a power loss
+      } else if (errno != EEXIST) {
+        return false;
+      }
+    }
     pos = slash + 1;
   }
   struct stat st;

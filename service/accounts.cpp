@@ -96,6 +96,12 @@ bool AccountStore::Exists(const std::string& name) {
   return Find(name) != nullptr;
 }
 
+std::optional<std::string> AccountStore::StoredName(const std::string& name) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  if (const CUserAccount* a = Find(name)) return a->name;
+  return std::nullopt;
+}
+
 bool AccountStore::CheckPassword(const std::string& name, const std::string& password,
                                  int32_t* no_external_mail) {
   std::lock_guard<std::recursive_mutex> lock(mu_);

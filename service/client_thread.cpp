@@ -61,9 +61,16 @@ void CClientThread::ThreadMain(std::shared_ptr<CClientThread> self) {
   // Connection start: timer, notification, then the engine's checks.
   ArmTimer();
   service_.window().Post(WM_CLIENT_CONNECTED, peer_ + "|" + texts_.tag, thread_id_);
-  OnStart();
-  Flush();
-  io_.run();
+  // Whatever one session meets (memory exhausted by a huge message, say)
+  // ends that session, never the service.
+  try {
+    OnStart();
+    Flush();
+    io_.run();
+  } catch (const std::exception& e) {
+    LogText(std::string("Session ended by an error: ") + e.what(), WM_LOG_ERROR);
+    finished_ = true;
+  }
 
   // Exit: the timer dies with the loop; leave the service's list and say so.
   asio::error_code ec;

@@ -387,6 +387,22 @@ void COsprey::DistributeDropFile(const std::string& drop_file) {
     return ok;
   };
 
+  // Copies into the folder of a configured account (CcAccount, catch-all),
+  // made when missing. A name that cannot be a folder is a setting error and
+  // is skipped; a folder that cannot be made is a failed copy.
+  auto copy_to_account = [&](const std::string& name, const std::string& big5_label) {
+    if (!IsMailboxName(name)) {
+      Log(1, B5("<SMTP> 帳號名稱無法作為信箱： ") + name);
+      return;
+    }
+    if (auto folder = EnsureMailbox(root, name)) {
+      copy(*folder, big5_label);
+    } else {
+      Log(1, B5("<SMTP> 複製失敗： ") + root + "/" + name + "/");
+      all_copied = false;
+    }
+  };
+
   bool queued = false;
   for (const std::string& recipient : ReadRecipients(content)) {
     if (!IsLocalDomain(DomainOf(recipient), settings_.domains)) {
@@ -394,22 +410,24 @@ void COsprey::DistributeDropFile(const std::string& drop_file) {
       queued = true;
       copy(root + "/queue", B5("<SMTP> 複製訊息到： "));
       if (!EqualsNoCase(settings_.cc_account, B5("-無-"))) {
-        if (auto cc = EnsureMailbox(root, settings_.cc_account)) {
-          copy(*cc, B5("<SMTP> 複製寄件複本到： "));
-        }
+        copy_to_account(settings_.cc_account, B5("<SMTP> 複製寄件複本到： "));
       }
       continue;
     }
     std::string name = MailboxOf(recipient);
     auto folder = FindMailbox(root, name);
-    if (!folder && accounts_.Exists(name)) folder = EnsureMailbox(root, name);
-    if (folder) {
+    auto account = folder ? std::nullopt : accounts_.StoredName(name);
+    if (folder || account) {
+      if (!folder) folder = EnsureMailbox(root, *account);  // the account's own spelling
+      if (!folder) {
+        Log(1, B5("<SMTP> 複製失敗： ") + root + "/" + *account + "/");
+        all_copied = false;
+        continue;
+      }
       if (copy(*folder, B5("<SMTP> 複製訊息到： "))) Log(2, B5("<SMTP> 複製完成"));
       all_copied = ApplyCopyRules(drop_file, name, file_name) && all_copied;
     } else if (!EqualsNoCase(settings_.catch_all_account, B5("-停用-"))) {
-      if (auto catch_all = EnsureMailbox(root, settings_.catch_all_account)) {
-        copy(*catch_all, B5("<SMTP> 收件人帳號不存在，複製訊息到： "));
-      }
+      copy_to_account(settings_.catch_all_account, B5("<SMTP> 收件人帳號不存在，複製訊息到： "));
     }
   }
   // A copy that failed keeps the drop file for the next start, so that no

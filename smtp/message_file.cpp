@@ -6,16 +6,24 @@
 namespace heron {
 namespace {
 
+// One pass into a new string: linear however many matches the data holds.
 void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
-  size_t pos = 0;
-  while ((pos = s.find(from, pos)) != std::string::npos) {
-    s.replace(pos, from.size(), to);
-    pos += to.size();
+  size_t pos = s.find(from);
+  if (pos == std::string::npos) return;
+  std::string out;
+  out.reserve(s.size());
+  size_t last = 0;
+  for (; pos != std::string::npos; pos = s.find(from, last)) {
+    out.append(s, last, pos - last);
+    out.append(to);
+    last = pos + from.size();
   }
+  out.append(s, last, std::string::npos);
+  s.swap(out);
 }
 
 // Calls `line` for each line before the first empty one, line end removed,
-// lower-cased.
+// lower-cased, until it returns false.
 template <typename F>
 void ForEachEnvelopeLine(std::string_view content, F line) {
   size_t pos = 0;
@@ -25,17 +33,16 @@ void ForEachEnvelopeLine(std::string_view content, F line) {
         content.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
     if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
     if (l.empty()) return;
-    line(ToLowerAscii(l));
+    if (!line(ToLowerAscii(l))) return;
     if (nl == std::string_view::npos) return;
     pos = nl + 1;
   }
 }
 
-// Trimmed text after `field` in a lower-case line, if the line holds it.
+// Trimmed text after `field` in a lower-case line that starts with it.
 bool FieldValue(const std::string& line, std::string_view field, std::string& value) {
-  size_t at = line.find(field);
-  if (at == std::string::npos) return false;
-  value = Trim(std::string_view(line).substr(at + field.size()));
+  if (line.compare(0, field.size(), field) != 0) return false;
+  value = Trim(std::string_view(line).substr(field.size()));
   return true;
 }
 
@@ -91,19 +98,30 @@ std::string BuildMessageFile(const MessageEnvelope& env, std::string_view data) 
 
 std::vector<std::string> ReadRecipients(std::string_view content) {
   std::vector<std::string> out;
+  // Only the envelope lines at the top count: a header or an argument that
+  // merely contains "x-receiver:" must never add a recipient.
   ForEachEnvelopeLine(content, [&out](const std::string& line) {
     std::string value;
-    if (FieldValue(line, "x-receiver:", value)) out.push_back(value);
+    if (FieldValue(line, "x-receiver:", value)) {
+      out.push_back(value);
+      return true;
+    }
+    return FieldValue(line, "x-sender:", value);
   });
   return out;
 }
 
 MessageHeaderFields ReadHeaderFields(std::string_view content) {
   MessageHeaderFields f;
-  ForEachEnvelopeLine(content, [&f](const std::string& line) {
-    FieldValue(line, "x-sender:", f.sender);
+  bool envelope = true;
+  ForEachEnvelopeLine(content, [&](const std::string& line) {
+    std::string ignored;
+    envelope = envelope &&
+               (FieldValue(line, "x-sender:", ignored) || FieldValue(line, "x-receiver:", ignored));
+    if (envelope) FieldValue(line, "x-sender:", f.sender);
     FieldValue(line, "date:", f.date);
     FieldValue(line, "subject:", f.subject);
+    return true;
   });
   return f;
 }

@@ -38,8 +38,8 @@ struct MessageEnvelope {
 // white space and then trailing dots removed.
 std::string BuildMessageFile(const MessageEnvelope& env, std::string_view data);
 
-// Recipients of a stored message, lower case, from the lines before the
-// first empty line that contain "x-receiver:".
+// Recipients of a stored message, lower case, from the "x-receiver:" lines
+// of the envelope block at the top of the file.
 std::vector<std::string> ReadRecipients(std::string_view content);
 
 struct MessageHeaderFields {

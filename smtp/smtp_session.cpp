@@ -138,6 +138,13 @@ void CSmtpSocket::Dispatch(const std::string& line) {
     Reply("503 Bad sequence of commands (given out of order)");
     return;
   }
+  // A bare CR or LF, or a NUL, in an argument that is written into the
+  // message file would forge lines of its envelope.
+  if ((cmd == "HELO" || cmd == "EHLO" || cmd == "MAIL" || cmd == "RCPT") &&
+      arg.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+    Reply("501 Syntax error in parameters or arguments");
+    return;
+  }
   if (cmd == "HELO") {
     helo_ = arg;
     authenticated_ = false;
@@ -225,6 +232,9 @@ void CSmtpSocket::Login(const std::string& user, const std::string& password) {
     authenticated_ = true;
     Reply("235 Authentication successful.");
   } else {
+    // A failed login also ends an earlier one: otherwise it would shed the
+    // NoExternalMail restriction of the account that was logged in.
+    authenticated_ = false;
     Reply("501 Authentication failed.");
   }
 }
@@ -280,13 +290,14 @@ void CSmtpSocket::Rcpt(const std::string& arg) {
       Reply("550 Recipient unknown.");
       return;
     }
-    bool exists = host_.accounts().Exists(name);
+    auto account = host_.accounts().StoredName(name);
     bool folder = FindMailbox(mail_root_, name).has_value();
-    if (!CatchAllOn() && !folder && !exists) {
+    if (!CatchAllOn() && !folder && !account) {
       Reply("550 Recipient unknown.");
       return;
     }
-    if (exists && !folder) EnsureMailbox(mail_root_, name);
+    // The folder of an account is made with the account's own spelling.
+    if (account && !folder) EnsureMailbox(mail_root_, *account);
   } else if (no_external_mail_) {
     Reply(B5("551 Server deny to relay messages for this account！"));
     return;

@@ -187,7 +187,8 @@ class RobustnessTest(SmtpTestCase):
         with socket.create_connection(("127.0.0.1", self.server.smtp_port)) as s:
             f = s.makefile("rb")
             f.readline()
-            s.sendall(b"HELO \x00\xff\xfe\r\nAUTH LOGIN\r\n%%%%\x00\r\n=\r\n")
+            s.sendall(b"HELO \x00\xff\xfe\r\nHELO \xff\r\nAUTH LOGIN\r\n%%%%\x00\r\n=\r\n")
+            self.assertEqual(f.readline(), b"501 Syntax error in parameters or arguments\r\n")
             self.assertEqual(f.readline(), b"250 OK\r\n")
             self.assertEqual(f.readline(), b"334 VXNlcm5hbWU6\r\n")
             self.assertEqual(f.readline(), b"334 UGFzc3dvcmQ6\r\n")
@@ -232,6 +233,19 @@ class RobustnessTest(SmtpTestCase):
         self.assertNotIn("無法正常結束執行緒", log)
         for c in conns:
             c.close()
+
+
+class EnvelopeForgeryTest(SmtpTestCase):
+    def test_headers_and_arguments_add_no_recipient(self):
+        self.start()
+        with self.client() as c:
+            c.ehlo()
+            self.assertEqual(c.mail("<a@remote.org> x-receiver:<v@far.net>")[0], 250)
+            c.rcpt("admin@example.com")
+            c.data(b"Subject: x-receiver: <w@far.net>\r\nX-Receiver: <z@far.net>\r\n\r\nhi\r\n")
+        (name, content), = self.wait_mail("admin").items()
+        time.sleep(0.3)
+        self.assertFalse(os.path.exists(os.path.join(self.home.path, "Mailboxes", "queue")))
 
 
 class DurabilityTest(SmtpTestCase):
