@@ -6,6 +6,7 @@
 #include "platform/text.h"
 #include "service/ip_filter.h"
 #include "service/mailbox.h"
+#include "smtp/message_file.h"
 
 namespace heron {
 
@@ -197,25 +198,27 @@ void CPop3Socket::Transaction(const std::string& cmd, const std::string& arg) {
   }
 }
 
-void CPop3Socket::Retr(const std::string& arg) {
-  int n = 0;
+bool CPop3Socket::ReadMessage(const std::string& arg, int& n, std::string& content) {
   CMailMessage* m = Message(arg, n);
-  if (!m) return;
+  if (!m) return false;
   if (m->deleted) {
     Reply(StrPrintf("-ERR message %d is marked as del", n));
-    return;
+    return false;
   }
-  std::string content;
   if (!ReadFile(m->path, content)) {
     Reply("-ERR no such message");  // vanished or unreadable since the scan
-    return;
+    return false;
   }
+  return true;
+}
+
+void CPop3Socket::Retr(const std::string& arg) {
+  int n = 0;
+  std::string content;
+  if (!ReadMessage(arg, n, content)) return;
   size_t file_size = content.size();
   std::string_view text(content);
-  text = text.substr(0, text.find('\0'));
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  while (!text.empty() && text.back() == '.') text.remove_suffix(1);
+  text = TrimMessageEnd(text.substr(0, text.find('\0')));
   std::string reply = StrPrintf("+OK %zu octets\r\n", file_size);
   reply.append(text);
   reply += "\r\n.";
@@ -230,17 +233,8 @@ void CPop3Socket::Top(const std::string& arg) {
   int n = 0;
   std::string first = blank == std::string::npos ? "0" : arg.substr(0, blank);
   int lines = blank == std::string::npos ? 0 : ReadDecimal(std::string_view(arg).substr(blank + 1));
-  CMailMessage* m = Message(first, n);
-  if (!m) return;
-  if (m->deleted) {
-    Reply(StrPrintf("-ERR message %d is marked as del", n));
-    return;
-  }
   std::string content;
-  if (!ReadFile(m->path, content)) {
-    Reply("-ERR no such message");
-    return;
-  }
+  if (!ReadMessage(first, n, content)) return;
   std::string reply = "+OK\r\n";
   size_t pos = 0;
   enum { kLeading, kHeader, kBody } part = kLeading;

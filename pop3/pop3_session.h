@@ -55,6 +55,8 @@ class CPop3Socket {
   void ScanMailbox();
   // The message numbered by `arg`, or an error reply already sent.
   CMailMessage* Message(const std::string& arg, int& n);
+  // Reads an unmarked message, or sends the error reply and returns false.
+  bool ReadMessage(const std::string& arg, int& n, std::string& content);
   void Retr(const std::string& arg);
   void Top(const std::string& arg);
   void Quit();

@@ -84,15 +84,19 @@ std::string ApplyFooter(std::string data) {
   return data;
 }
 
+std::string_view TrimMessageEnd(std::string_view text) {
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  while (!text.empty() && text.back() == '.') text.remove_suffix(1);
+  return text;
+}
+
 std::string BuildMessageFile(const MessageEnvelope& env, std::string_view data) {
   std::string out = "x-sender: " + env.sender + "\r\n";
   for (const auto& r : env.recipients) out += "x-receiver: " + r + "\r\n";
   out += "Received: from " + env.helo + " ([" + env.client_ip + "]) by " + env.by_domain +
          " with " + env.server_id + ";\r\n\t" + GmtDateText(env.when) + "\r\n";
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!data.empty() && blank(data.back())) data.remove_suffix(1);
-  while (!data.empty() && data.back() == '.') data.remove_suffix(1);
-  out.append(data);
+  out.append(TrimMessageEnd(data));
   return out;
 }
 

@@ -34,6 +34,10 @@ struct MessageEnvelope {
   std::time_t when = 0;
 };
 
+// The text without its trailing white space and then its trailing dots:
+// what is left of message data once its end marker is taken off.
+std::string_view TrimMessageEnd(std::string_view text);
+
 // The whole file: envelope lines, trace line, then the data with trailing
 // white space and then trailing dots removed.
 std::string BuildMessageFile(const MessageEnvelope& env, std::string_view data);

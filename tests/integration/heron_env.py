@@ -10,6 +10,7 @@ import struct
 import subprocess
 import tempfile
 import time
+import unittest
 
 ROOT = "HKEY_LOCAL_MACHINE\\Software\\Tallyworks, Inc.\\Heron Mail Service"
 SCHEMA = """
@@ -166,3 +167,26 @@ def mailbox_files(home, mailbox):
 
 FOOTER = (b"\r\n " + b"_" * 50 + b" \r\n Powered By Heron Mail Server \r\n Made In Taiwan\r\n"
           b" https://heron-mail.example/\r\n")
+
+
+class MailTestCase(unittest.TestCase):
+    """A data root whose local domain is example.com; start() runs osprey."""
+
+    def setUp(self):
+        self.home = HeronHome()
+        self.home.set_value("Domains", "Extensions", REG_BINARY, encode_list([b"example.com"]))
+        self.server = None
+
+    def tearDown(self):
+        if self.server:
+            self.server.stop(signal.SIGKILL)
+        self.home.cleanup()
+
+    def start(self):
+        self.server = Osprey(self.home).start()
+        return self.server
+
+    def wait_mail(self, mailbox, count=1):
+        self.assertTrue(wait_for(lambda: len(mailbox_files(self.home, mailbox)) >= count),
+                        "no mail in " + mailbox)
+        return mailbox_files(self.home, mailbox)

@@ -3,27 +3,21 @@ listed, added, changed and deleted, and the trace log is mailed."""
 
 import base64
 import poplib
-import signal
 import smtplib
 import unittest
 
-from heron_env import REG_BINARY, HeronHome, Osprey, encode_list, mailbox_files, wait_for
+from heron_env import MailTestCase, mailbox_files, wait_for
 
 
 def b64(text):
     return base64.b64encode(text.encode("cp950")).decode()
 
 
-class AdminTest(unittest.TestCase):
+class AdminTest(MailTestCase):
     def setUp(self):
-        self.home = HeronHome()
-        self.home.set_value("Domains", "Extensions", REG_BINARY, encode_list([b"example.com"]))
+        super().setUp()
         self.home.set_number("ManageRemote", 1)
-        self.server = Osprey(self.home).start()
-
-    def tearDown(self):
-        self.server.stop(signal.SIGKILL)
-        self.home.cleanup()
+        self.start()
 
     def client(self):
         c = smtplib.SMTP("127.0.0.1", self.server.smtp_port, timeout=10)

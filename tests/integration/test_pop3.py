@@ -10,24 +10,10 @@ import subprocess
 import time
 import unittest
 
-from heron_env import (REG_BINARY, HeronHome, Osprey, encode_list, mailbox_files, wait_for)
+from heron_env import REG_BINARY, MailTestCase, encode_list, mailbox_files, wait_for
 
 
-class Pop3TestCase(unittest.TestCase):
-    def setUp(self):
-        self.home = HeronHome()
-        self.home.set_value("Domains", "Extensions", REG_BINARY, encode_list([b"example.com"]))
-        self.server = None
-
-    def tearDown(self):
-        if self.server:
-            self.server.stop(signal.SIGKILL)
-        self.home.cleanup()
-
-    def start(self):
-        self.server = Osprey(self.home).start()
-        return self.server
-
+class Pop3TestCase(MailTestCase):
     def deliver(self, count, to="admin@example.com"):
         with smtplib.SMTP("127.0.0.1", self.server.smtp_port, timeout=10) as c:
             for i in range(count):

@@ -11,7 +11,7 @@ import threading
 import time
 import unittest
 
-from heron_env import (FOOTER, REG_BINARY, HeronHome, Osprey, encode_list, mailbox_files,
+from heron_env import (FOOTER, REG_BINARY, MailTestCase, Osprey, encode_list, mailbox_files,
                        wait_for)
 
 DATE = rb"\t(Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \d{4} \d\d:\d\d:\d\d GMT\r\n"
@@ -25,29 +25,10 @@ def expected_file(sender, receivers, helo, body_without_end):
     return re.compile(re.escape(head) + DATE + re.escape(body_without_end + FOOTER) + b"$", re.S)
 
 
-class SmtpTestCase(unittest.TestCase):
-    def setUp(self):
-        self.home = HeronHome()
-        self.home.set_value("Domains", "Extensions", REG_BINARY, encode_list([b"example.com"]))
-        self.server = None
-
-    def tearDown(self):
-        if self.server:
-            self.server.stop(signal.SIGKILL)
-        self.home.cleanup()
-
-    def start(self):
-        self.server = Osprey(self.home).start()
-        return self.server
-
+class SmtpTestCase(MailTestCase):
     def client(self):
-        c = smtplib.SMTP("127.0.0.1", self.server.smtp_port, local_hostname="client.test", timeout=10)
-        return c
-
-    def wait_mail(self, mailbox, count=1):
-        self.assertTrue(wait_for(lambda: len(mailbox_files(self.home, mailbox)) >= count),
-                        "no mail in " + mailbox)
-        return mailbox_files(self.home, mailbox)
+        return smtplib.SMTP("127.0.0.1", self.server.smtp_port, local_hostname="client.test",
+                            timeout=10)
 
 
 class DeliveryTest(SmtpTestCase):
