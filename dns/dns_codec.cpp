@@ -117,7 +117,8 @@ std::optional<std::string> EncodeMxQuery(std::string_view domain) {
   size_t start = 0;
   while (start < domain.size()) {
     size_t dot = domain.find('.', start);
-    std::string_view label = domain.substr(start, dot == std::string_view::npos ? dot : dot - start);
+    std::string_view label =
+        domain.substr(start, dot == std::string_view::npos ? dot : dot - start);
     if (label.size() > 63) return std::nullopt;
     out += static_cast<char>(label.size());
     out.append(label);

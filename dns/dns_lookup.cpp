@@ -124,10 +124,12 @@ void CDnsLookup::HandleReply(std::string_view bytes) {
     return;
   }
   // Referral: a non-authoritative answer naming a name server with glue.
+  // Only an address record is glue: the data of any other type would go to
+  // the system resolver as a host name.
   if (!reply->authoritative() && reply->rcode() == 0 && !reply->authorities.empty()) {
     const std::string& ns = reply->authorities.front().data;
     for (const DnsEntry& add : reply->additionals) {
-      if (strcasecmp(add.name.c_str(), ns.c_str()) != 0) continue;
+      if (add.type != kDnsTypeA || strcasecmp(add.name.c_str(), ns.c_str()) != 0) continue;
       int count = referral_count_.load();
       asio::ip::address_v4 glue;
       if (count < kDnsMaxReferrals && ResolveHost(add.data, glue) &&

@@ -4,7 +4,9 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libasio-dev libsqlite3-dev sqlite3)
 if [[ "${1:-}" == "--test" ]]; then
-  packages+=(googletest libgtest-dev python3 clang libclang-rt-dev curl)
+  # dnsmasq-base is the server alone, without the system service that the
+  # dnsmasq package would start; the DNS tests run their own on loopback.
+  packages+=(googletest libgtest-dev python3 clang libclang-rt-dev curl dnsmasq-base)
 fi
 missing=()
 for p in "${packages[@]}"; do
