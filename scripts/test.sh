@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# Installs what the build and the tests need, builds everything with
-# AddressSanitizer and UBSan, gives each fuzz target a short run, and runs
-# every test.
+# Installs what the build and the tests need, gives the benchmark a smoke
+# run, builds everything with AddressSanitizer and UBSan, gives each fuzz
+# target a short run, and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh --test
 jobs=$(nproc)
+
+# Benchmark smoke run: osprey alone, small loads (bench/README.md).
+cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHERON_SANITIZE=ON >/dev/null
+cmake --build build-test -j "$jobs" --target osprey bench_tools
+bash bench/run.sh --quick --osprey build-test/service/osprey
 
 # Fuzz targets: built with clang's libFuzzer, each run briefly on its seeds.
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \

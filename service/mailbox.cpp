@@ -124,7 +124,9 @@ std::string ForwardTargets(std::string_view address, const std::vector<std::stri
     size_t bar = rule.find('|');
     if (bar == std::string::npos) continue;
     if (!WildcardMatch(std::string_view(rule).substr(0, bar), plain)) continue;
-    out += "<" + ExpandForwardTarget(plain, std::string_view(rule).substr(bar + 1)) + ">,";
+    out += '<';
+    out += ExpandForwardTarget(plain, std::string_view(rule).substr(bar + 1));
+    out += ">,";
   }
   if (!out.empty()) out.pop_back();
   return out;
