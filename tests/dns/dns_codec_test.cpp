@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/dns/dns_builder.h"
+#include "tests/platform/temp_dir.h"
 
 namespace heron {
 namespace {
@@ -22,11 +23,7 @@ std::vector<std::string> Texts(const std::vector<DnsEntry>& entries) {
   return out;
 }
 
-std::string Bytes(std::initializer_list<int> values) {
-  std::string out;
-  for (int v : values) out += static_cast<char>(v);
-  return out;
-}
+using testing::Bytes;
 
 // Header with `questions` and `answers` counts, no others.
 std::string Header(unsigned questions, unsigned answers) {

@@ -5,6 +5,7 @@
 #include <stdlib.h>
 
 #include <filesystem>
+#include <initializer_list>
 #include <stdexcept>
 #include <string>
 
@@ -39,6 +40,13 @@ class TempDir {
 inline std::string Contents(const std::string& path) {
   std::string s;
   return ReadFile(path, s) ? s : "<missing>";
+}
+
+// A string of the given byte values.
+inline std::string Bytes(std::initializer_list<int> bytes) {
+  std::string s;
+  for (int b : bytes) s += static_cast<char>(b);
+  return s;
 }
 
 }  // namespace heron::testing

@@ -10,11 +10,7 @@
 namespace heron {
 namespace {
 
-std::string Bytes(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) s += static_cast<char>(b);
-  return s;
-}
+using testing::Bytes;
 
 using Accounts = std::vector<CUserAccount>;
 

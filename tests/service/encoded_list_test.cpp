@@ -3,15 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "platform/text.h"
+#include "tests/platform/temp_dir.h"
 
 namespace heron {
 namespace {
 
-std::string Bytes(std::initializer_list<int> bytes) {
-  std::string s;
-  for (int b : bytes) s += static_cast<char>(b);
-  return s;
-}
+using testing::Bytes;
 
 using List = std::vector<std::string>;
 
