@@ -51,7 +51,7 @@ std::string CPop3Socket::TakeOutput() {
 void CPop3Socket::Reply(const std::string& text) {
   out_ += text;
   out_ += "\r\n";
-  if (state_ == kSendingRetr && text.size() > 100) {
+  if (state_ == kSendingRetr) {
     host_.Log(text.substr(0, 100) + "...");
   } else {
     host_.Log(text);
