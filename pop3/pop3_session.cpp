@@ -113,7 +113,6 @@ void CPop3Socket::Process(const std::string& line) {
 
 void CPop3Socket::ScanMailbox() {
   mailbox_.clear();
-  highest_retrieved_ = 0;
   auto folder = FindMailbox(MailRoot(cfg_.mail_folder), user_);
   if (!folder) return;  // no folder: an empty mailbox
   for (const FileEntry& e : ListFolder(*folder)) {

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <thread>
 
@@ -85,7 +86,10 @@ void CClientThread::ArmTimer() {
   timer_.expires_after(std::chrono::seconds(1));
   timer_.async_wait([this](const asio::error_code& ec) {
     if (ec || finished_) return;
-    if (static_cast<int64_t>(std::time(nullptr)) > last_activity_ + TimeoutSeconds()) {
+    // A reply still on its way counts as activity while it makes progress:
+    // a slow reader of a large message is not cut off, a stalled one is.
+    int64_t last = std::max<int64_t>(last_activity_, last_progress_);
+    if (static_cast<int64_t>(std::time(nullptr)) > last + TimeoutSeconds()) {
       LogText(texts_.timed_out);
       Finish();
       return;
@@ -98,8 +102,7 @@ void CClientThread::ReadNext() {
   socket_.async_read_some(asio::buffer(buffer_), [this](const asio::error_code& ec, size_t n) {
     if (finished_) return;
     if (ec) {
-      if (ec != asio::error::eof && ec != asio::error::connection_reset &&
-          ec != asio::error::operation_aborted) {
+      if (ec != asio::error::eof && ec != asio::error::operation_aborted) {
         LogText(StrPrintf(texts_.receive_error, ec.value()), WM_LOG_ERROR);
       }
       Finish();
@@ -122,15 +125,27 @@ void CClientThread::Flush() {
     }
     return;
   }
-  asio::async_write(socket_, asio::buffer(writing_), [this](const asio::error_code& ec, size_t) {
-    if (finished_) return;
-    if (ec) {
-      LogText(texts_.send_failed);
-      Finish();
-      return;
-    }
-    Flush();
-  });
+  last_progress_ = static_cast<int64_t>(std::time(nullptr));
+  WriteRest(0);
+}
+
+// Writes the pending reply piece by piece, noting progress for the timer.
+void CClientThread::WriteRest(size_t sent) {
+  socket_.async_write_some(asio::buffer(writing_.data() + sent, writing_.size() - sent),
+                           [this, sent](const asio::error_code& ec, size_t n) {
+                             if (finished_) return;
+                             if (ec) {
+                               LogText(texts_.send_failed);
+                               Finish();
+                               return;
+                             }
+                             last_progress_ = static_cast<int64_t>(std::time(nullptr));
+                             if (sent + n < writing_.size()) {
+                               WriteRest(sent + n);
+                             } else {
+                               Flush();
+                             }
+                           });
 }
 
 void CClientThread::Finish() {

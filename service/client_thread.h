@@ -63,6 +63,7 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   void ThreadMain(std::shared_ptr<CClientThread> self);
   void ReadNext();
   void Flush();
+  void WriteRest(size_t sent);
   void Finish();
   void ArmTimer();
 
@@ -76,6 +77,7 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   std::string writing_;
   bool finished_ = false;
   std::atomic<int64_t> last_activity_;
+  std::atomic<int64_t> last_progress_{0};  // last time a reply piece was sent
   std::atomic<uint32_t> thread_id_{0};
   std::promise<void> ended_;
   std::shared_future<void> ended_future_;

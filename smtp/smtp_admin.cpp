@@ -191,6 +191,11 @@ void CSmtpSocket::MailTraceLog(const std::string& address) {
     Reply("550 No local domain configured");
     return;
   }
+  // The address becomes an envelope line: it must not forge others.
+  if (address.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+    Reply("501 Syntax error in parameters or arguments");
+    return;
+  }
   sender_ = "<admin@" + cfg_.domains.front() + ">";
   recipients_ = {address};
   std::string log;

@@ -655,6 +655,12 @@ TEST_F(SmtpAdminTest, MailTheTraceLog) {
   std::string expected_text = "first\r\n..\r\nmiddle\r\n..\r\nlast\r\n";
   EXPECT_TRUE(c.ends_with("\r\n\r\n" + expected_text + "\r\n\r\n.")) << c;
 
+  // An address that would add envelope lines is refused.
+  Task("VLOG");
+  EXPECT_EQ(Answer("a@b.org\r\nx-receiver: v@far.net"),
+            "501 Syntax error in parameters or arguments\r\n");
+  EXPECT_EQ(host.stored.size(), 1u);
+
   // Without a local domain nothing is written.
   cfg.domains.clear();
   Greeted();
