@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/feed_reads.h"
 #include "platform/files.h"
 #include "pop3/pop3_session.h"
 #include "service/mailbox.h"
@@ -55,15 +56,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Host host;
   heron::CPop3Socket session(world.cfg, "192.0.2.7", host);
   session.Start(0);
-  std::string_view in(reinterpret_cast<const char*>(data), size);
-  while (!in.empty() && !session.ended()) {
-    size_t cut = in.find('\xFF');
-    std::string_view chunk = in.substr(0, cut);
-    if (chunk.size() > heron::CPop3Socket::kReadSize)
-      chunk = chunk.substr(0, heron::CPop3Socket::kReadSize);
-    session.Receive(chunk);
-    session.TakeOutput();
-    in.remove_prefix(cut == std::string_view::npos || chunk.size() < cut ? chunk.size() : cut + 1);
-  }
+  FeedReads(session, std::string_view(reinterpret_cast<const char*>(data), size));
   return 0;
 }

@@ -3,6 +3,7 @@
 #include <iconv.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <mutex>
 #include <unordered_map>
@@ -81,6 +82,19 @@ std::string StrPrintf(const char* fmt, ...) {
   std::string s = StrVPrintf(fmt, ap);
   va_end(ap);
   return s;
+}
+
+int ReadDecimal(std::string_view s) {
+  size_t i = 0;
+  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
+  long long v = 0;
+  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
+    v = v * 10 + (s[i] - '0');
+    if (v > INT_MAX) v = INT_MAX;
+  }
+  return static_cast<int>(negative ? -v : v);
 }
 
 std::string DoublePercent(std::string_view text) {

@@ -26,6 +26,11 @@ const char* B5(const char* utf8_literal);
 std::string StrPrintf(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string StrVPrintf(const char* fmt, va_list ap);
 
+// A decimal number read the way atoi reads it (leading blanks, a sign,
+// digits; 0 without digits), saturating at the int range instead of
+// overflowing.
+int ReadDecimal(std::string_view text);
+
 // Doubles every '%' so that outside text can pass through a formatter.
 std::string DoublePercent(std::string_view text);
 

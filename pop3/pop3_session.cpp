@@ -10,19 +10,6 @@
 
 namespace heron {
 
-int ReadDecimal(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-  bool negative = false;
-  if (i < s.size() && (s[i] == '-' || s[i] == '+')) negative = s[i++] == '-';
-  long long v = 0;
-  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-    v = v * 10 + (s[i] - '0');
-    if (v > INT_MAX) v = INT_MAX;
-  }
-  return static_cast<int>(negative ? -v : v);
-}
-
 CPop3Socket::CPop3Socket(Config config, std::string client_ip, Pop3SessionHost& host)
     : cfg_(std::move(config)), client_ip_(std::move(client_ip)), host_(host) {}
 

@@ -74,7 +74,4 @@ class CPop3Socket {
   bool ended_ = false;
 };
 
-// A decimal number as atoi reads it (blanks, sign, digits), saturating.
-int ReadDecimal(std::string_view text);
-
 }  // namespace heron

@@ -3,6 +3,8 @@
 #include <climits>
 #include <cstdio>
 
+#include "platform/text.h"
+
 namespace heron {
 namespace {
 
@@ -16,21 +18,6 @@ std::vector<std::string_view> SplitDots(std::string_view s) {
     start = dot + 1;
   }
   return parts;
-}
-
-// Reads a number the way atoi does (leading blanks, a sign, digits), but
-// saturates instead of overflowing.
-long ReadNumber(std::string_view s) {
-  size_t i = 0;
-  while (i < s.size() && (s[i] == ' ' || s[i] == '\t')) ++i;
-  bool neg = false;
-  if (i < s.size() && (s[i] == '-' || s[i] == '+')) neg = s[i++] == '-';
-  long v = 0;
-  for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; ++i) {
-    v = v * 10 + (s[i] - '0');
-    if (v > INT_MAX) v = INT_MAX;
-  }
-  return neg ? -v : v;
 }
 
 std::string_view Trim(std::string_view s) {
@@ -47,7 +34,7 @@ std::string NormalizeAddress(std::string_view text) {
   std::string out;
   for (auto p : parts) {
     char buf[16];
-    std::snprintf(buf, sizeof buf, "%03ld", ReadNumber(Trim(p)));
+    std::snprintf(buf, sizeof buf, "%03d", ReadDecimal(Trim(p)));
     out += buf;
   }
   return out;
