@@ -1,58 +1,63 @@
 // Everything a client sends reaches the SMTP line splitter and dispatcher.
 // The input is cut into reads at 0xFF bytes, so that lines and commands are
 // split across reads as a network would split them.
-#include <stdlib.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "fuzz/feed_reads.h"
-#include "platform/registry.h"
 #include "service/accounts.h"
-#include "service/settings_store.h"
 #include "smtp/smtp_session.h"
 
 namespace {
 
+// The account list lives in memory; mailbox folders are only remembered.
+struct Storage : heron::AccountStorage {
+  std::optional<std::string> ReadList() override { return bytes; }
+  bool WriteList(const std::string& b) override {
+    bytes = b;
+    return true;
+  }
+  void EnsureMailbox(const std::string&) override {}
+  std::optional<std::string> bytes;
+};
+
 struct Host : heron::SmtpSessionHost {
-  explicit Host(heron::AccountStore& a) : store(a) {}
+  Host() : store(storage) { store.Load(); }
   void Log(const std::string&) override {}
   void Touch() override {}
   heron::AccountStore& accounts() override { return store; }
+  bool HasMailbox(const std::string& name) override { return name == "box"; }
+  void EnsureMailbox(const std::string&) override {}
+  bool ReadLogTail(size_t limit, std::string& out) override {
+    out = std::string("[1]line\r\n.\r\n..x\r\n").substr(0, limit);
+    return true;
+  }
+  std::string NewMessageId() override { return "0123456789ABCDEF0123456789ABCDEF"; }
+  std::time_t Now() override { return 1796576779; }
   bool StoreMessage(const std::string&, const std::string& content) override {
     return !content.empty();
   }
-  heron::AccountStore& store;
+  Storage storage;
+  heron::AccountStore store;
 };
 
-struct World {
-  World() {
-    char tmpl[] = "/tmp/heron-fuzz-XXXXXX";
-    dir = mkdtemp(tmpl);
-    reg = new heron::Registry(dir + "/registry.db");
-    store = new heron::SettingsStore(*reg);
-    accounts = new heron::AccountStore(*store, [this] { return dir + "/Mailboxes"; });
-    accounts->Load();
-    settings.mail_folder = dir + "/Mailboxes";
-    settings.domains = {"example.com"};
-    settings.forward_rules = {"*@example.com|*@far.net", "a?c@*|x@example.com"};
-    settings.max_message_size = 1;
-  }
-  std::string dir;
-  heron::Registry* reg;
-  heron::SettingsStore* store;
-  heron::AccountStore* accounts;
-  heron::OspreySettings settings;
-};
+heron::OspreySettings Settings() {
+  heron::OspreySettings s;
+  s.domains = {"example.com"};
+  s.forward_rules = {"*@example.com|*@far.net", "a?c@*|x@example.com"};
+  s.max_message_size = 1;
+  s.manage_remote = 1;
+  return s;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static World world;
-  Host host(*world.accounts);
-  heron::CSmtpSocket session(world.settings, "192.0.2.7", host);
+  static const heron::OspreySettings settings = Settings();
+  Host host;
+  heron::CSmtpSocket session(settings, "192.0.2.7", host);
   session.Start(0);
   FeedReads(session, std::string_view(reinterpret_cast<const char*>(data), size));
   return 0;

@@ -196,4 +196,27 @@ std::string TrimTrailingSlashes(std::string path) {
   return path;
 }
 
+bool ReadFileTail(const std::string& path, size_t limit, std::string& out) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = fstat(fd, &st) == 0;
+  if (ok) {
+    size_t size = static_cast<size_t>(st.st_size);
+    size_t want = size < limit ? size : limit;
+    want = want > 0 ? want - 1 : 0;
+    out.assign(want, '\0');
+    size_t got = 0;
+    off_t from = static_cast<off_t>(size - want);
+    while (got < want) {
+      ssize_t n = pread(fd, out.data() + got, want - got, from + static_cast<off_t>(got));
+      if (n <= 0) break;  // the file shrank meanwhile: keep what was read
+      got += static_cast<size_t>(n);
+    }
+    out.resize(got);
+  }
+  close(fd);
+  return ok;
+}
+
 }  // namespace heron

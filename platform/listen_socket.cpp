@@ -2,8 +2,11 @@
 
 namespace heron {
 
-CListenSocket::CListenSocket(asio::io_context& io)
-    : acceptor_(io), retry_(io), last_accept_(static_cast<int64_t>(std::time(nullptr))) {}
+CListenSocket::CListenSocket(asio::io_context& io, AcceptHandler on_accept)
+    : on_accept_(std::move(on_accept)),
+      acceptor_(io),
+      retry_(io),
+      last_accept_(static_cast<int64_t>(std::time(nullptr))) {}
 
 CListenSocket::~CListenSocket() { Close(); }
 
@@ -50,7 +53,7 @@ void CListenSocket::AcceptNext() {
       return;
     }
     last_accept_ = static_cast<int64_t>(std::time(nullptr));
-    OnAccept(std::move(socket));
+    on_accept_(std::move(socket));
     if (!alive.expired() && acceptor_.is_open()) AcceptNext();
   });
 }

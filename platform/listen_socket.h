@@ -1,11 +1,12 @@
 // A listening TCP socket on all local IPv4 addresses, accepting on an event
 // loop. Create binds, Listen starts accepting; each accepted connection is
-// handed to OnAccept on the loop's thread.
+// handed to the accept handler on the loop's thread.
 #pragma once
 
 #include <asio.hpp>
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -13,7 +14,8 @@ namespace heron {
 
 class CListenSocket {
  public:
-  explicit CListenSocket(asio::io_context& io);
+  using AcceptHandler = std::function<void(asio::ip::tcp::socket)>;
+  CListenSocket(asio::io_context& io, AcceptHandler on_accept);
   virtual ~CListenSocket();
   CListenSocket(const CListenSocket&) = delete;
   CListenSocket& operator=(const CListenSocket&) = delete;
@@ -30,13 +32,10 @@ class CListenSocket {
   int64_t last_accept() const { return last_accept_; }
   uint16_t port() const { return port_; }
 
- protected:
-  // Called for each accepted connection on the loop thread.
-  virtual void OnAccept(asio::ip::tcp::socket socket) = 0;
-
  private:
   void AcceptNext();
 
+  AcceptHandler on_accept_;
   asio::ip::tcp::acceptor acceptor_;
   asio::steady_timer retry_;
   // Expires with the object, so that late completions never reach it.

@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

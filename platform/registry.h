@@ -2,14 +2,14 @@
 // database, shared by the service and the applet.
 #pragma once
 
-#include <sqlite3.h>
-
 #include <cstdint>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+struct sqlite3;
 
 namespace heron {
 

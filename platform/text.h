@@ -34,4 +34,12 @@ int ReadDecimal(std::string_view text);
 // Doubles every '%' so that outside text can pass through a formatter.
 std::string DoublePercent(std::string_view text);
 
+// ASCII letter case and blanks; 8-bit bytes above 0x7F are left as they are.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+bool StartsWithNoCase(std::string_view s, std::string_view prefix);
+std::string ToUpperAscii(std::string_view s);
+std::string ToLowerAscii(std::string_view s);
+// Without leading and trailing blanks, tabs, CR and LF.
+std::string Trim(std::string_view s);
+
 }  // namespace heron

@@ -2,11 +2,9 @@
 
 #include <climits>
 
-#include "platform/files.h"
 #include "platform/text.h"
 #include "service/ip_filter.h"
-#include "service/mailbox.h"
-#include "smtp/message_file.h"
+#include "service/message_file.h"
 
 namespace heron {
 
@@ -35,33 +33,24 @@ std::string CPop3Socket::TakeOutput() {
   return out;
 }
 
-void CPop3Socket::Reply(const std::string& text) {
+void CPop3Socket::Reply(const std::string& text, LogAs log) {
   out_ += text;
   out_ += "\r\n";
-  if (state_ == kSendingRetr) {
-    host_.Log(text.substr(0, 100) + "...");
-  } else {
-    host_.Log(text);
-  }
+  host_.Log(log == LogAs::kOpening ? text.substr(0, 100) + "..." : text);
 }
 
 void CPop3Socket::Receive(std::string_view bytes) {
   if (ended_) return;
-  if (bytes.size() + buffer_.size() > kBufferLimit) {
+  if (!lines_.Append(bytes)) {
     host_.Log(B5("緩衝區溢位！"));
     ended_ = true;
     return;
   }
-  buffer_.append(bytes);
-  size_t pos = 0;
   while (!ended_) {
-    size_t end = buffer_.find("\r\n", pos);
-    if (end == std::string::npos) break;
-    std::string line = buffer_.substr(pos, end - pos);
-    pos = end + 2;
-    if (!line.empty()) Process(line);
+    auto line = lines_.Next();
+    if (!line) break;
+    if (!line->empty()) Process(*line);
   }
-  buffer_.erase(0, pos);
 }
 
 void CPop3Socket::Process(const std::string& line) {
@@ -100,12 +89,9 @@ void CPop3Socket::Process(const std::string& line) {
 
 void CPop3Socket::ScanMailbox() {
   mailbox_.clear();
-  auto folder = FindMailbox(MailRoot(cfg_.mail_folder), user_);
-  if (!folder) return;  // no folder: an empty mailbox
-  for (const FileEntry& e : ListFolder(*folder)) {
-    if (e.is_dir) continue;
-    int32_t size = e.size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(e.size);
-    mailbox_.push_back({*folder + "/" + e.name, size, false});
+  for (const MailboxFile& f : host_.ListMailbox(user_)) {
+    int32_t size = f.size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(f.size);
+    mailbox_.push_back({f.path, size, false});
   }
 }
 
@@ -191,7 +177,7 @@ bool CPop3Socket::ReadMessage(const std::string& arg, int& n, std::string& conte
     Reply(StrPrintf("-ERR message %d is marked as del", n));
     return false;
   }
-  if (!ReadFile(m->path, content)) {
+  if (!host_.ReadMessage(m->path, content)) {
     Reply("-ERR no such message");  // vanished or unreadable since the scan
     return false;
   }
@@ -208,9 +194,7 @@ void CPop3Socket::Retr(const std::string& arg) {
   std::string reply = StrPrintf("+OK %zu octets\r\n", file_size);
   reply.append(text);
   reply += "\r\n.";
-  state_ = kSendingRetr;
-  Reply(reply);
-  state_ = kTransaction;
+  Reply(reply, LogAs::kOpening);
   if (n - 1 > highest_retrieved_) highest_retrieved_ = n - 1;
 }
 
@@ -255,7 +239,7 @@ void CPop3Socket::Quit() {
   for (const auto& m : mailbox_) {
     if (!m.deleted) continue;
     host_.Log("Deleting " + m.path + "...");
-    if (!DeleteFile(m.path)) host_.Log("Failed to delete: " + m.path);
+    if (!host_.DeleteMessage(m.path)) host_.Log("Failed to delete: " + m.path);
   }
   mailbox_.clear();
   Reply("+OK session ended");

@@ -1,11 +1,14 @@
 // The server side of one POP3 conversation, without sockets: bytes in,
-// replies out; the mailbox is read from its folder on disk.
+// replies out; accounts and the mailbox's files through a host.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "service/line_splitter.h"
+#include "service/mailbox_folder.h"
 
 namespace heron {
 
@@ -17,6 +20,10 @@ class Pop3SessionHost {
   // A command line was processed: refresh the time of the last command.
   virtual void Touch() = 0;
   virtual bool CheckPassword(const std::string& user, const std::string& password) = 0;
+  // The message files of a mailbox; empty when it has no folder.
+  virtual std::vector<MailboxFile> ListMailbox(const std::string& user) = 0;
+  virtual bool ReadMessage(const std::string& path, std::string& content) = 0;
+  virtual bool DeleteMessage(const std::string& path) = 0;
 };
 
 struct CMailMessage {
@@ -27,12 +34,11 @@ struct CMailMessage {
 
 class CPop3Socket {
  public:
-  enum State { kTransaction = 0, kAuthorization = 1, kSendingRetr = 2 };
-  static constexpr size_t kBufferLimit = 8192;  // more pending bytes end the session
+  enum State { kTransaction = 0, kAuthorization = 1 };
   static constexpr size_t kReadSize = 4096;
 
   struct Config {
-    std::string mail_folder;
+    std::string mail_folder;             // the host's, for the mailbox folders
     std::vector<std::string> ip_filter;  // copy taken at accept time
     int32_t connections_limit = 500;
   };
@@ -49,7 +55,9 @@ class CPop3Socket {
   const std::vector<CMailMessage>& mailbox() const { return mailbox_; }
 
  private:
-  void Reply(const std::string& text);
+  // How a reply is logged: whole, or a message's first 100 characters.
+  enum class LogAs { kWhole, kOpening };
+  void Reply(const std::string& text, LogAs log = LogAs::kWhole);
   void Process(const std::string& line);
   void Transaction(const std::string& cmd, const std::string& arg);
   void ScanMailbox();
@@ -69,7 +77,7 @@ class CPop3Socket {
   std::string user_;
   bool have_user_ = false;
   int state_ = kAuthorization;
-  std::string buffer_;
+  LineSplitter lines_;
   std::string out_;
   bool ended_ = false;
 };

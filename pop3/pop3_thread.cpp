@@ -1,24 +1,32 @@
 #include "pop3/pop3_thread.h"
 
+#include "platform/files.h"
 #include "platform/text.h"
-#include "service/osprey.h"
+#include "service/accounts.h"
+#include "service/mail_folders.h"
 
 namespace heron {
 
-CPop3Thread::CPop3Thread(COsprey& service, CPop3Socket::Config config, const std::string& peer)
+CPop3Thread::CPop3Thread(ServiceHost& service, CPop3Socket::Config config, const std::string& peer)
     : CClientThread(service,
                     {"POP3", B5("連線逾時"), B5("無法傳遞回應，連線已中斷！"),
                      B5("Pop3 通訊端接收錯誤： %d")},
                     peer),
+      mail_root_(MailRoot(config.mail_folder)),
       session_(std::move(config), peer, *this) {}
 
 bool CPop3Thread::CheckPassword(const std::string& user, const std::string& password) {
-  return service().accounts().CheckPassword(user, password);
+  return service().Accounts().CheckPassword(user, password);
 }
 
-void CPop3Thread::OnStart() { session_.Start(service().session_count()); }
+std::vector<MailboxFile> CPop3Thread::ListMailbox(const std::string& user) {
+  return ListMailboxFiles(mail_root_, user);
+}
 
-// The service's current value, not a copy: a reload applies at once.
-int CPop3Thread::TimeoutSeconds() const { return service().current_timeout(); }
+bool CPop3Thread::ReadMessage(const std::string& path, std::string& content) {
+  return ReadFile(path, content);
+}
+
+bool CPop3Thread::DeleteMessage(const std::string& path) { return DeleteFile(path); }
 
 }  // namespace heron

@@ -1,4 +1,5 @@
-// One POP3 connection: the session engine on a client thread.
+// One POP3 connection: the session engine on a client thread, serving the
+// mailbox folders under the MailFolder taken at accept time.
 #pragma once
 
 #include "pop3/pop3_session.h"
@@ -8,21 +9,26 @@ namespace heron {
 
 class CPop3Thread : public CClientThread, public Pop3SessionHost {
  public:
-  CPop3Thread(COsprey& service, CPop3Socket::Config config, const std::string& peer);
+  CPop3Thread(ServiceHost& service, CPop3Socket::Config config, const std::string& peer);
 
   // Pop3SessionHost
   void Log(const std::string& text) override { LogText(text); }
   void Touch() override { CClientThread::Touch(); }
   bool CheckPassword(const std::string& user, const std::string& password) override;
+  std::vector<MailboxFile> ListMailbox(const std::string& user) override;
+  bool ReadMessage(const std::string& path, std::string& content) override;
+  bool DeleteMessage(const std::string& path) override;
 
  protected:
-  void OnStart() override;
+  void OnStart() override { session_.Start(service().SessionCount()); }
   void OnBytes(std::string_view bytes) override { session_.Receive(bytes); }
   std::string TakeOutput() override { return session_.TakeOutput(); }
   bool SessionOver() const override { return session_.ended(); }
-  int TimeoutSeconds() const override;
+  // The service's current value, not a copy: a reload applies at once.
+  int TimeoutSeconds() const override { return service().CurrentTimeout(); }
 
  private:
+  std::string mail_root_;
   CPop3Socket session_;
 };
 

@@ -1,9 +1,9 @@
 #include "service/accounts.h"
 
-#include "platform/files.h"
 #include "platform/text.h"
 #include "service/encoded_list.h"
-#include "service/mailbox.h"
+#include "service/mail_folders.h"
+#include "service/mailbox_folder.h"
 #include "service/settings_store.h"
 
 namespace heron {
@@ -46,13 +46,24 @@ std::optional<std::vector<CUserAccount>> DecodeAccounts(std::string_view bytes, 
   return out;
 }
 
+std::optional<std::string> StoredAccounts::ReadList() { return store_.ReadBytes(kKey, kValue); }
+
+bool StoredAccounts::WriteList(const std::string& bytes) {
+  return store_.WriteBytes(kKey, kValue, bytes);
+}
+
+void StoredAccounts::EnsureMailbox(const std::string& name) {
+  heron::EnsureMailbox(MailRoot(mail_folder_()), name);
+}
+
 AccountStore::AccountStore(SettingsStore& store, std::function<std::string()> mail_folder)
-    : store_(store), mail_folder_(std::move(mail_folder)) {}
+    : owned_storage_(std::make_unique<StoredAccounts>(store, std::move(mail_folder))),
+      storage_(*owned_storage_) {}
 
 AccountStore::LoadResult AccountStore::Load() {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   LoadResult result = LoadResult::kLoaded;
-  auto bytes = store_.ReadBytes(kKey, kValue);
+  auto bytes = storage_.ReadList();
   if (!bytes) {
     accounts_ = {DefaultAccount()};
     result = LoadResult::kDefault;
@@ -68,20 +79,15 @@ AccountStore::LoadResult AccountStore::Load() {
   } else {
     result = LoadResult::kUndecodable;  // the list held before stays
   }
-  CreateMailboxFolders();
+  for (const auto& a : accounts_) storage_.EnsureMailbox(a.name);
   return result;
-}
-
-void AccountStore::CreateMailboxFolders() {
-  std::string root = MailRoot(mail_folder_());
-  for (const auto& a : accounts_) EnsureMailbox(root, a.name);  // failures are ignored
 }
 
 bool AccountStore::Save() {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   std::string bytes = EncodeAccounts(accounts_);
   if (bytes.size() > kMaxAccountBytes) return false;
-  return store_.WriteBytes(kKey, kValue, bytes);
+  return storage_.WriteList(bytes);
 }
 
 CUserAccount* AccountStore::Find(const std::string& name) {
@@ -143,23 +149,6 @@ bool AccountStore::Delete(const std::string& name) {
   bool saved = Save();
   Load();
   return saved;
-}
-
-bool AccountStore::ListText(std::string& out) {
-  std::lock_guard<std::recursive_mutex> lock(mu_);
-  out = "250-User Accounts:\r\n";
-  for (const auto& a : accounts_) {
-    out += B5("250-帳號：[ ");
-    out += a.name;
-    out += " ]";
-    if (!a.full_name.empty()) {
-      out += B5("  全名:");
-      out += a.full_name;
-    }
-    out += "\r\n";
-  }
-  out += "250 OK";
-  return true;
 }
 
 std::vector<CUserAccount> AccountStore::accounts() {

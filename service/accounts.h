@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -31,11 +32,39 @@ std::optional<std::vector<CUserAccount>> DecodeAccounts(std::string_view bytes,
 // Largest stored account list.
 constexpr size_t kMaxAccountBytes = 4095;
 
+// Where the account list is kept, and the mailbox folders of its accounts.
+class AccountStorage {
+ public:
+  virtual ~AccountStorage() = default;
+  // The stored list bytes; nothing when absent.
+  virtual std::optional<std::string> ReadList() = 0;
+  virtual bool WriteList(const std::string& bytes) = 0;
+  // Makes the mailbox folder of an account when it is missing; failures are
+  // not reported.
+  virtual void EnsureMailbox(const std::string& name) = 0;
+};
+
+// The list in the settings store (UserAccounts\Users), the folders under the
+// MailFolder in force.
+class StoredAccounts : public AccountStorage {
+ public:
+  StoredAccounts(SettingsStore& store, std::function<std::string()> mail_folder)
+      : store_(store), mail_folder_(std::move(mail_folder)) {}
+  std::optional<std::string> ReadList() override;
+  bool WriteList(const std::string& bytes) override;
+  void EnsureMailbox(const std::string& name) override;
+
+ private:
+  SettingsStore& store_;
+  std::function<std::string()> mail_folder_;
+};
+
 class AccountStore {
  public:
   enum class LoadResult { kLoaded, kDefault, kMigrated, kTooLong, kUndecodable };
 
-  // `mail_folder` gives the MailFolder in force, for the mailbox folders.
+  explicit AccountStore(AccountStorage& storage) : storage_(storage) {}
+  // Kept in the settings store; `mail_folder` gives the MailFolder in force.
   AccountStore(SettingsStore& store, std::function<std::string()> mail_folder);
 
   // Reads the stored list; an absent value gives the default account, one
@@ -56,19 +85,16 @@ class AccountStore {
   bool SetPassword(const std::string& name, const std::string& password);
   bool Add(const std::string& name, const std::string& password);
   bool Delete(const std::string& name);
-  // "250-User Accounts:" listing, ending in "250 OK" without CR LF.
-  bool ListText(std::string& out);
 
   std::vector<CUserAccount> accounts();
   // The settings lock; re-entrant.
   std::recursive_mutex& lock() { return mu_; }
 
  private:
-  void CreateMailboxFolders();
   CUserAccount* Find(const std::string& name);
 
-  SettingsStore& store_;
-  std::function<std::string()> mail_folder_;
+  std::unique_ptr<AccountStorage> owned_storage_;
+  AccountStorage& storage_;
   std::vector<CUserAccount> accounts_;
   std::recursive_mutex mu_;
 };

@@ -8,12 +8,10 @@
 
 #include "platform/message_window.h"
 #include "platform/text.h"
-#include "service/messages.h"
-#include "service/osprey.h"
 
 namespace heron {
 
-CClientThread::CClientThread(COsprey& service, const ClientTexts& texts, std::string peer)
+CClientThread::CClientThread(ServiceHost& service, const ClientTexts& texts, std::string peer)
     : service_(service),
       texts_(texts),
       socket_(io_),
@@ -50,9 +48,8 @@ bool CClientThread::Start(asio::ip::tcp::socket accepted) {
   return true;
 }
 
-void CClientThread::LogText(const std::string& text, unsigned level_message) {
-  service_.window().Post(level_message ? level_message : WM_LOG_INFO,
-                         std::string("<") + texts_.tag + "> " + text, thread_id_);
+void CClientThread::LogText(const std::string& text, int level) {
+  service_.PostLog(level, thread_id_, std::string("<") + texts_.tag + "> " + text);
 }
 
 void CClientThread::Touch() { last_activity_ = static_cast<int64_t>(std::time(nullptr)); }
@@ -61,7 +58,7 @@ void CClientThread::ThreadMain(std::shared_ptr<CClientThread> self) {
   thread_id_ = CurrentThreadId();
   // Connection start: timer, notification, then the engine's checks.
   ArmTimer();
-  service_.window().Post(WM_CLIENT_CONNECTED, peer_ + "|" + texts_.tag, thread_id_);
+  service_.PostClientConnected(peer_, texts_.tag, thread_id_);
   // Whatever one session meets (memory exhausted by a huge message, say)
   // ends that session, never the service.
   try {
@@ -69,7 +66,7 @@ void CClientThread::ThreadMain(std::shared_ptr<CClientThread> self) {
     Flush();
     io_.run();
   } catch (const std::exception& e) {
-    LogText(std::string("Session ended by an error: ") + e.what(), WM_LOG_ERROR);
+    LogText(std::string("Session ended by an error: ") + e.what(), 1);
     finished_ = true;
   }
 
@@ -77,7 +74,7 @@ void CClientThread::ThreadMain(std::shared_ptr<CClientThread> self) {
   asio::error_code ec;
   socket_.close(ec);
   service_.SessionEnded(this);
-  service_.window().Post(WM_CLIENT_DISCONNECTED, peer_ + "|" + texts_.tag, thread_id_);
+  service_.PostClientDisconnected(peer_, texts_.tag, thread_id_);
   ended_.set_value();
   (void)self;  // keeps this object alive until here
 }
@@ -103,7 +100,7 @@ void CClientThread::ReadNext() {
     if (finished_) return;
     if (ec) {
       if (ec != asio::error::eof && ec != asio::error::operation_aborted) {
-        LogText(StrPrintf(texts_.receive_error, ec.value()), WM_LOG_ERROR);
+        LogText(StrPrintf(texts_.receive_error, ec.value()), 1);
       }
       Finish();
       return;

@@ -12,11 +12,10 @@
 #include <string>
 #include <string_view>
 
+#include "service/service_host.h"
 #include "service/session_thread.h"
 
 namespace heron {
-
-class COsprey;
 
 // The protocol's own log texts for what the thread itself detects.
 struct ClientTexts {
@@ -28,7 +27,7 @@ struct ClientTexts {
 
 class CClientThread : public CSessionThread, public std::enable_shared_from_this<CClientThread> {
  public:
-  CClientThread(COsprey& service, const ClientTexts& texts, std::string peer);
+  CClientThread(ServiceHost& service, const ClientTexts& texts, std::string peer);
   ~CClientThread() override;
 
   // Takes over the accepted connection and starts the thread. False when the
@@ -52,12 +51,13 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   // Seconds of silence after which the session is dropped.
   virtual int TimeoutSeconds() const = 0;
 
-  // Posts one log line, prefixed "<TAG> ", to the service at level 2.
-  void LogText(const std::string& text, unsigned level_message = 0);
+  // Posts one log line, prefixed "<TAG> ", to the service (level 1 error,
+  // 2 information).
+  void LogText(const std::string& text, int level = 2);
   // Refreshes the time of last activity.
   void Touch();
   const std::string& peer() const { return peer_; }
-  COsprey& service() const { return service_; }
+  ServiceHost& service() const { return service_; }
 
  private:
   void ThreadMain(std::shared_ptr<CClientThread> self);
@@ -67,7 +67,7 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   void Finish();
   void ArmTimer();
 
-  COsprey& service_;
+  ServiceHost& service_;
   ClientTexts texts_;
   asio::io_context io_;
   asio::ip::tcp::socket socket_;

@@ -20,7 +20,7 @@ std::vector<std::string_view> SplitDots(std::string_view s) {
   return parts;
 }
 
-std::string_view Trim(std::string_view s) {
+std::string_view TrimSpaces(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
   return s;
@@ -34,7 +34,7 @@ std::string NormalizeAddress(std::string_view text) {
   std::string out;
   for (auto p : parts) {
     char buf[16];
-    std::snprintf(buf, sizeof buf, "%03d", ReadDecimal(Trim(p)));
+    std::snprintf(buf, sizeof buf, "%03d", ReadDecimal(TrimSpaces(p)));
     out += buf;
   }
   return out;

@@ -42,9 +42,10 @@ std::string LogTimeText(const std::tm& t, int millis);
 // One whole log line: "[tid]" date time text CR LF.
 std::string FormatLogLine(uint32_t thread_id, const std::tm& t, int millis, std::string_view text);
 
+// The defaults are those of the settings table.
 struct LogSettings {
-  int32_t level = 2;    // LogLevel
-  int32_t max_log = 2;  // MaxLog, MiB
+  int32_t level = 0;    // LogLevel
+  int32_t max_log = 0;  // MaxLog, MiB
   std::string path;     // LogPath; empty = the data root
   bool operator==(const LogSettings&) const = default;
 };

@@ -1,6 +1,10 @@
-// Messages of the service's notification window. Session and relay threads
-// post them; the main thread handles them.
+// Messages of the service's notification window, and the texts they carry.
+// Only the service object posts and handles them: the threads it runs reach
+// it through ServiceHost.
 #pragma once
+
+#include <optional>
+#include <string>
 
 namespace heron {
 
@@ -14,5 +18,30 @@ constexpr unsigned WM_MESSAGE_RECEIVED = kWmUser + 205;     // path of a drop fi
 constexpr unsigned WM_STOP_SERVICE = kWmUser + 206;
 constexpr unsigned WM_RELOAD_SETTINGS = kWmUser + 207;
 constexpr unsigned WM_CLEAR_LOG = kWmUser + 208;
+
+// The text of the connect and disconnect messages.
+struct ClientNotice {
+  std::string address;
+  std::string tag;  // "SMTP" or "POP3"
+};
+inline std::string PackClientNotice(const std::string& address, const std::string& tag) {
+  return address + "|" + tag;
+}
+inline ClientNotice ParseClientNotice(const std::string& text) {
+  size_t bar = text.find('|');
+  if (bar == std::string::npos) return {text, std::string()};
+  return {text.substr(0, bar), text.substr(bar + 1)};
+}
+
+// The log message of a level (1 error, 2 information, 3 detail), and back.
+inline unsigned LogMessageFor(int level) {
+  return level <= 1 ? WM_LOG_ERROR : level == 2 ? WM_LOG_INFO : WM_LOG_DETAIL;
+}
+inline std::optional<int> LogLevelOf(unsigned msg) {
+  if (msg == WM_LOG_ERROR) return 1;
+  if (msg == WM_LOG_INFO) return 2;
+  if (msg == WM_LOG_DETAIL) return 3;
+  return std::nullopt;
+}
 
 }  // namespace heron

@@ -6,27 +6,31 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/files.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/text.h"
-#include "pop3/pop3_listen_socket.h"
 #include "pop3/pop3_thread.h"
-#include "service/mailbox.h"
 #include "service/messages.h"
-#include "smtp/message_file.h"
-#include "smtp/smtp_listen_socket.h"
 #include "smtp/smtp_thread.h"
 
 namespace heron {
+namespace {
+
+// The designed backlog of the listening sockets.
+constexpr int kListenBacklog = 5;
+
+}  // namespace
 
 COsprey::COsprey()
     : CNTService(kServiceName),
       store_(Registry::Shared()),
       accounts_(store_,
-                [this] { return store_.ReadText("Settings", "MailFolder", DefaultMailFolder()); }),
+                [this] { return ReadTextSetting(store_, *FindScalarSetting("MailFolder")); }),
+      distribution_(settings_, accounts_,
+                    [this](int level, const std::string& text) { Log(level, text); }),
       trace_(HeronHome()) {
+  current_timeout_ = settings_.timeout;
   window_.SetHandler([this](unsigned msg, std::string text, uint64_t lparam) {
     OnMessage(msg, std::move(text), lparam);
   });
@@ -51,6 +55,23 @@ void COsprey::LogLoadProblem(const std::string& text) {
 }
 
 void COsprey::OnStop() { window_.Post(WM_STOP_SERVICE); }
+
+void COsprey::PostLog(int level, uint32_t thread_id, std::string text) {
+  window_.Post(LogMessageFor(level), std::move(text), thread_id);
+}
+
+void COsprey::PostClientConnected(const std::string& address, const char* tag, uint32_t thread_id) {
+  window_.Post(WM_CLIENT_CONNECTED, PackClientNotice(address, tag), thread_id);
+}
+
+void COsprey::PostClientDisconnected(const std::string& address, const char* tag,
+                                     uint32_t thread_id) {
+  window_.Post(WM_CLIENT_DISCONNECTED, PackClientNotice(address, tag), thread_id);
+}
+
+void COsprey::PostMessageReceived(std::string drop_file) {
+  window_.Post(WM_MESSAGE_RECEIVED, std::move(drop_file));
+}
 
 void COsprey::Run() {
   // 1. One service body per data root.
@@ -110,32 +131,26 @@ void COsprey::ServiceEventWatcher() {
 
 void COsprey::OnMessage(unsigned msg, std::string text, uint64_t lparam) {
   uint32_t tid = static_cast<uint32_t>(lparam);
+  if (auto level = LogLevelOf(msg)) {
+    Log(*level, tid, text);
+    return;
+  }
   switch (msg) {
     case WM_CLIENT_CONNECTED:
     case WM_CLIENT_DISCONNECTED: {
-      size_t bar = text.find('|');
-      std::string ip = text.substr(0, bar);
-      std::string tag = bar == std::string::npos ? std::string() : text.substr(bar + 1);
+      ClientNotice n = ParseClientNotice(text);
       if (msg == WM_CLIENT_CONNECTED) {
         ++session_count_;
-        Log(2, tid, StrPrintf(B5("<%s> 用戶端建立連線，IP: %s"), tag.c_str(), ip.c_str()));
+        Log(2, tid, StrPrintf(B5("<%s> 用戶端建立連線，IP: %s"), n.tag.c_str(), n.address.c_str()));
       } else {
         --session_count_;
-        Log(2, tid, StrPrintf(B5("<%s> 用戶端中斷連線，IP:  %s"), tag.c_str(), ip.c_str()));
+        Log(2, tid,
+            StrPrintf(B5("<%s> 用戶端中斷連線，IP:  %s"), n.tag.c_str(), n.address.c_str()));
       }
       break;
     }
-    case WM_LOG_INFO:
-      Log(2, tid, text);
-      break;
-    case WM_LOG_ERROR:
-      Log(1, tid, text);
-      break;
-    case WM_LOG_DETAIL:
-      Log(3, tid, text);
-      break;
     case WM_MESSAGE_RECEIVED:
-      DistributeDropFile(text);
+      distribution_.Distribute(text);
       break;
     case WM_STOP_SERVICE:
       StopServers();
@@ -195,43 +210,43 @@ bool COsprey::StartServers() {
   OpenTraceLog();
   for (const std::string& line : pending_load_problems_) Log(1, line);
   pending_load_problems_.clear();
-  DistributeLeftoverDropFiles();
+  distribution_.DistributeLeftovers();
 
-  auto valid_port = [](int32_t p) { return p >= 0 && p <= 65535; };
-  int32_t port = settings_.port;
-  pop3_listener_ = std::make_unique<CPop3ListenSocket>(window_.io(), this);
-  if (!valid_port(port) || !pop3_listener_->Create(static_cast<uint16_t>(port))) {
-    Log(1, StrPrintf(B5("<POP3> 無法以通訊埠 %d  建立 POP3 通訊端。"), port));
-    pop3_listener_.reset();
-    return false;
-  }
-  if (!pop3_listener_->Listen(5)) {
-    Log(1, StrPrintf(B5("<POP3> 無法以通訊埠 %d 啟動 POP3 行程。"), port));
-    pop3_listener_.reset();
-    return false;
-  }
-  Log(2, StrPrintf(B5("<POP3> 行程已啟動，通訊埠 %d。"), port));
-
-  int32_t smtp_port = settings_.smtp_port;
-  smtp_listener_ = std::make_unique<CSmtpListenSocket>(window_.io(), this);
-  if (!valid_port(smtp_port) || !smtp_listener_->Create(static_cast<uint16_t>(smtp_port))) {
-    Log(1, StrPrintf(B5("<SMTP> 無法以通訊埠 %d 建立 SMTP 通訊端。"), smtp_port));
-    smtp_listener_.reset();
-    return false;
-  }
-  if (!smtp_listener_->Listen(5)) {
-    Log(1, StrPrintf(B5("<SMTP> 無法以通訊埠 %d 啟動 SMTP 行程。"), smtp_port));
-    smtp_listener_.reset();
-    return false;
-  }
+  pop3_listener_ = OpenListener(
+      settings_.port,
+      {B5("<POP3> 無法以通訊埠 %d  建立 POP3 通訊端。"),
+       B5("<POP3> 無法以通訊埠 %d 啟動 POP3 行程。"), B5("<POP3> 行程已啟動，通訊埠 %d。")},
+      [this](asio::ip::tcp::socket s) { AcceptPop3(std::move(s)); });
+  if (!pop3_listener_) return false;
+  smtp_listener_ = OpenListener(
+      settings_.smtp_port,
+      {B5("<SMTP> 無法以通訊埠 %d 建立 SMTP 通訊端。"),
+       B5("<SMTP> 無法以通訊埠 %d 啟動 SMTP 行程。"), B5("<SMTP> 行程已啟動，通訊埠 %d。")},
+      [this](asio::ip::tcp::socket s) { AcceptSmtp(std::move(s)); });
+  if (!smtp_listener_) return false;
   servers_running_ = true;
-  Log(2, StrPrintf(B5("<SMTP> 行程已啟動，通訊埠 %d。"), smtp_port));
 
   x_counter_ = 0;
   z_counter_ = 0;
   minute_timer_ = window_.SetTimer(std::chrono::milliseconds(60000), [this] { OnMinuteTimer(); });
   // The main and X relay threads start here once relaying exists.
   return true;
+}
+
+std::unique_ptr<CListenSocket> COsprey::OpenListener(int32_t port, const ListenerTexts& texts,
+                                                     CListenSocket::AcceptHandler accept) {
+  auto listener = std::make_unique<CListenSocket>(window_.io(), std::move(accept));
+  bool valid_port = port >= 0 && port <= 65535;
+  if (!valid_port || !listener->Create(static_cast<uint16_t>(port))) {
+    Log(1, StrPrintf(texts.create_failed, port));
+    return nullptr;
+  }
+  if (!listener->Listen(kListenBacklog)) {
+    Log(1, StrPrintf(texts.listen_failed, port));
+    return nullptr;
+  }
+  Log(2, StrPrintf(texts.started, port));
+  return listener;
 }
 
 void COsprey::StopServers() {
@@ -317,122 +332,6 @@ void COsprey::SessionEnded(CSessionThread* thread) {
   auto same = [thread](const std::shared_ptr<CSessionThread>& t) { return t.get() == thread; };
   pop3_threads_.remove_if(same);
   smtp_threads_.remove_if(same);
-}
-
-void COsprey::DistributeLeftoverDropFiles() {
-  std::string root = MailRoot(settings_.mail_folder);
-  // Partial writes of a stopped service: never acknowledged, never visible.
-  for (const FileEntry& e : ListFolder(root + "/.tmp")) DeleteFile(root + "/.tmp/" + e.name);
-  std::vector<FileEntry> drops = ListFolder(root + "/drop");
-  std::sort(drops.begin(), drops.end(),
-            [](const FileEntry& a, const FileEntry& b) { return a.mtime < b.mtime; });
-  for (const FileEntry& e : drops) {
-    if (!e.is_dir && e.name.size() > 4 && e.name.ends_with(".eml")) {
-      DistributeDropFile(root + "/drop/" + e.name);
-    }
-  }
-}
-
-bool COsprey::CopyInto(const std::string& from, const std::string& folder,
-                       const std::string& file_name) {
-  std::string root = MailRoot(settings_.mail_folder);
-  if (!CreateFolderPath(root + "/.tmp", 0700) || !CreateFolderPath(folder)) return false;
-  return CopyFileDurable(from, folder + "/" + file_name, root + "/.tmp");
-}
-
-bool COsprey::ApplyCopyRules(const std::string& from, const std::string& mailbox,
-                             const std::string& file_name) {
-  std::string joined;
-  for (const std::string& rule : settings_.copy_rules) {
-    size_t bar = rule.find('|');
-    if (bar != std::string::npos && EqualsNoCase(rule.substr(0, bar), mailbox)) {
-      joined += rule.substr(bar + 1) + ",";
-    }
-  }
-  bool ok = true;
-  std::string root = MailRoot(settings_.mail_folder);
-  size_t start = 0;
-  while (start < joined.size()) {
-    size_t comma = joined.find(',', start);
-    std::string target = Trim(std::string_view(joined).substr(start, comma - start));
-    start = comma + 1;
-    auto folder = FindMailbox(root, target);
-    if (!folder) continue;  // a target without a folder gets nothing
-    Log(2, B5("<SMTP> 複製訊息複本到： ") + *folder + "/");
-    if (CopyInto(from, *folder, file_name)) {
-      Log(2, B5("<SMTP> 複製完成"));
-    } else {
-      Log(1, B5("<SMTP> 複製失敗： ") + *folder + "/");
-      ok = false;
-    }
-  }
-  return ok;
-}
-
-void COsprey::DistributeDropFile(const std::string& drop_file) {
-  std::string file_name = drop_file.substr(drop_file.rfind('/') + 1);
-  Log(2, B5("<SMTP> 訊息接收中: ") + file_name);
-  std::string content;
-  if (!ReadFile(drop_file, content)) {
-    Log(1, B5("<SMTP> 無法讀取訊息： ") + drop_file);
-    return;
-  }
-  std::string root = MailRoot(settings_.mail_folder);
-  bool all_copied = true;
-  auto copy = [&](const std::string& folder, const std::string& big5_label) {
-    Log(2, big5_label + folder + "/");
-    bool ok = CopyInto(drop_file, folder, file_name);
-    if (!ok) Log(1, B5("<SMTP> 複製失敗： ") + folder + "/");
-    all_copied = all_copied && ok;
-    return ok;
-  };
-
-  // Copies into the folder of a configured account (CcAccount, catch-all),
-  // made when missing. A name that cannot be a folder is a setting error and
-  // is skipped; a folder that cannot be made is a failed copy.
-  auto copy_to_account = [&](const std::string& name, const std::string& big5_label) {
-    if (!IsMailboxName(name)) {
-      Log(1, B5("<SMTP> 帳號名稱無法作為信箱： ") + name);
-      return;
-    }
-    if (auto folder = EnsureMailbox(root, name)) {
-      copy(*folder, big5_label);
-    } else {
-      Log(1, B5("<SMTP> 複製失敗： ") + root + "/" + name + "/");
-      all_copied = false;
-    }
-  };
-
-  bool queued = false;
-  for (const std::string& recipient : ReadRecipients(content)) {
-    if (!IsLocalDomain(DomainOf(recipient), settings_.domains)) {
-      if (queued) continue;
-      queued = true;
-      copy(root + "/queue", B5("<SMTP> 複製訊息到： "));
-      if (!EqualsNoCase(settings_.cc_account, B5("-無-"))) {
-        copy_to_account(settings_.cc_account, B5("<SMTP> 複製寄件複本到： "));
-      }
-      continue;
-    }
-    std::string name = MailboxOf(recipient);
-    auto folder = FindMailbox(root, name);
-    auto account = folder ? std::nullopt : accounts_.StoredName(name);
-    if (folder || account) {
-      if (!folder) folder = EnsureMailbox(root, *account);  // the account's own spelling
-      if (!folder) {
-        Log(1, B5("<SMTP> 複製失敗： ") + root + "/" + *account + "/");
-        all_copied = false;
-        continue;
-      }
-      if (copy(*folder, B5("<SMTP> 複製訊息到： "))) Log(2, B5("<SMTP> 複製完成"));
-      all_copied = ApplyCopyRules(drop_file, name, file_name) && all_copied;
-    } else if (!EqualsNoCase(settings_.catch_all_account, B5("-停用-"))) {
-      copy_to_account(settings_.catch_all_account, B5("<SMTP> 收件人帳號不存在，複製訊息到： "));
-    }
-  }
-  // A copy that failed keeps the drop file for the next start, so that no
-  // recipient loses the message; copies already made are replaced then.
-  if (all_copied) DeleteFile(drop_file);
 }
 
 }  // namespace heron

@@ -12,26 +12,26 @@
 #include <thread>
 #include <vector>
 
+#include "platform/listen_socket.h"
 #include "platform/message_window.h"
 #include "platform/named_objects.h"
 #include "service/accounts.h"
 #include "service/log_file.h"
 #include "service/ntservice.h"
+#include "service/service_host.h"
 #include "service/session_thread.h"
 #include "service/settings.h"
 #include "service/settings_store.h"
+#include "smtp/distribution.h"
 
 namespace heron {
-
-class CPop3ListenSocket;
-class CSmtpListenSocket;
 
 constexpr const char* kServiceName = "Heron Mail Service";
 constexpr const char* kMutexName = "Mail Service Mutex";
 constexpr const char* kReloadEventName = "Heron Mail Service Event";
 constexpr const char* kClearLogEventName = "Heron Mail Server Clear Log";
 
-class COsprey : public CNTService {
+class COsprey : public CNTService, public ServiceHost {
  public:
   COsprey();
   ~COsprey() override;
@@ -54,21 +54,24 @@ class COsprey : public CNTService {
   const OspreySettings& settings() const { return settings_; }
   MessageWindow& window() { return window_; }
   SettingsStore& settings_store() { return store_; }
-  AccountStore& accounts() { return accounts_; }
+
+  // ServiceHost, for the threads the service runs.
+  void PostLog(int level, uint32_t thread_id, std::string text) override;
+  void PostClientConnected(const std::string& address, const char* tag,
+                           uint32_t thread_id) override;
+  void PostClientDisconnected(const std::string& address, const char* tag,
+                              uint32_t thread_id) override;
+  void PostMessageReceived(std::string drop_file) override;
   // Read by session threads without a lock; changed on the main thread only.
-  int session_count() const { return session_count_; }
+  int SessionCount() const override { return session_count_; }
+  int CurrentTimeout() const override { return current_timeout_; }
+  AccountStore& Accounts() override { return accounts_; }
+  void SessionEnded(CSessionThread* thread) override;
 
   // Listener accept notifications (main thread): a session thread per
   // connection, with a snapshot of the settings.
   void AcceptSmtp(asio::ip::tcp::socket socket);
   void AcceptPop3(asio::ip::tcp::socket socket);
-  // Timeout in force, for sessions that follow reloads.
-  int current_timeout() const { return current_timeout_; }
-  // Called by a session thread as it ends: it leaves the live lists.
-  void SessionEnded(CSessionThread* thread);
-
-  // Distributes one drop file into mailboxes and the queue (main thread).
-  void DistributeDropFile(const std::string& drop_file);
 
  protected:
   void SetNamedEvent() override;
@@ -76,10 +79,16 @@ class COsprey : public CNTService {
  private:
   void OnMessage(unsigned msg, std::string text, uint64_t lparam);
   void OnMinuteTimer();
-  void DistributeLeftoverDropFiles();
-  bool CopyInto(const std::string& from, const std::string& folder, const std::string& file_name);
-  bool ApplyCopyRules(const std::string& from, const std::string& mailbox,
-                      const std::string& file_name);
+  // The log texts of one listener.
+  struct ListenerTexts {
+    const char* create_failed;  // printf format with the port
+    const char* listen_failed;
+    const char* started;
+  };
+  // Binds and starts a listener on the port; logs and gives nothing on
+  // failure.
+  std::unique_ptr<CListenSocket> OpenListener(int32_t port, const ListenerTexts& texts,
+                                              CListenSocket::AcceptHandler accept);
   void ServiceEventWatcher();
   void StopSessionThreads(std::list<std::shared_ptr<CSessionThread>>& threads);
   // Logs a problem met while loading settings; kept until the log opens
@@ -97,13 +106,14 @@ class COsprey : public CNTService {
   std::list<std::shared_ptr<CSessionThread>> pop3_threads_;
   std::list<std::shared_ptr<CSessionThread>> smtp_threads_;
   std::atomic<int> session_count_{0};
-  std::atomic<int> current_timeout_{90};
+  std::atomic<int> current_timeout_{0};
 
-  std::unique_ptr<CPop3ListenSocket> pop3_listener_;
-  std::unique_ptr<CSmtpListenSocket> smtp_listener_;
+  std::unique_ptr<CListenSocket> pop3_listener_;
+  std::unique_ptr<CListenSocket> smtp_listener_;
 
   OspreySettings settings_;
   AccountStore accounts_;  // holds the settings lock
+  CDistribution distribution_;
 
   NamedMutex mutex_;
   StopEvent stop_event_;

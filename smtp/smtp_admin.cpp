@@ -2,48 +2,14 @@
 // their password) and ADMN (the admin account manages accounts and has the
 // trace log mailed). Every answer arrives Base64-encoded, already decoded
 // here.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <ctime>
-
-#include "platform/guid.h"
-#include "platform/paths.h"
 #include "platform/text.h"
-#include "service/accounts.h"
-#include "service/mailbox.h"
-#include "smtp/message_file.h"
+#include "service/message_file.h"
 #include "smtp/smtp_session.h"
 
 namespace heron {
 namespace {
 
 constexpr const char* kAuthFailed = "501 Authentication failed.";
-
-// The last `limit` - 1 bytes of the file, or nothing when it cannot be read.
-bool ReadTail(const std::string& path, size_t limit, std::string& out) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  bool ok = fstat(fd, &st) == 0;
-  if (ok) {
-    size_t size = static_cast<size_t>(st.st_size);
-    size_t want = size < limit ? size : limit;
-    want = want > 0 ? want - 1 : 0;
-    out.assign(want, '\0');
-    size_t got = 0;
-    off_t from = static_cast<off_t>(size - want);
-    while (got < want) {
-      ssize_t n = pread(fd, out.data() + got, want - got, from + static_cast<off_t>(got));
-      if (n <= 0) break;  // the file shrank meanwhile: keep what was read
-      got += static_cast<size_t>(n);
-    }
-    out.resize(got);
-  }
-  close(fd);
-  return ok;
-}
 
 // The log text of the mail: the partial first line dropped, leading dots
 // removed, and every line that is a lone "." doubled.
@@ -66,6 +32,22 @@ std::string LogMailText(std::string text) {
 }
 
 }  // namespace
+
+std::string AccountListReply(const std::vector<CUserAccount>& accounts) {
+  std::string out = "250-User Accounts:\r\n";
+  for (const auto& a : accounts) {
+    out += B5("250-帳號：[ ");
+    out += a.name;
+    out += " ]";
+    if (!a.full_name.empty()) {
+      out += B5("  全名:");
+      out += a.full_name;
+    }
+    out += "\r\n";
+  }
+  out += "250 OK";
+  return out;
+}
 
 void CSmtpSocket::AdminStep(const std::string& answer) {
   AccountStore& accounts = host_.accounts();
@@ -167,13 +149,8 @@ void CSmtpSocket::AdminTask(const std::string& task) {
     state_ = kAdmnChangeUser;
     Reply(kUserPrompt);
   } else if (task == "QUSR") {
-    std::string list;
-    if (host_.accounts().ListText(list)) {
-      state_ = kReady;
-      Reply(list);
-    } else {
-      Reply("501 Fail to get user accounts!");
-    }
+    state_ = kReady;
+    Reply(AccountListReply(host_.accounts().accounts()));
   } else if (task == "APWD") {
     state_ = kAdmnAdminPassword;
     Reply(kPasswordPrompt);
@@ -199,18 +176,24 @@ void CSmtpSocket::MailTraceLog(const std::string& address) {
   sender_ = "<admin@" + cfg_.domains.front() + ">";
   recipients_ = {address};
   std::string log;
-  if (!ReadTail(LogFilePathFor(cfg_.log, HeronHome()), kLogMailBytes, log)) {
+  if (!host_.ReadLogTail(kLogMailBytes, log)) {
     Reply("250 Log Sent!");  // nothing to send; the reply is unchanged
     return;
   }
-  std::string date = GmtDateText(std::time(nullptr));
-  std::string content = "x-sender: " + sender_ + "\r\nx-receiver: " + address +
-                        "\r\nReceived: from " + cfg_.host_name + " ([" + client_ip_ + "]) by " +
-                        cfg_.domains.front() + " with " + cfg_.server_id + ";\r\n\t" + date +
-                        "\r\nFrom: " + sender_ + "\r\nTo: <" + address + ">\r\n" +
-                        B5("Subject: 系統紀錄") + "\r\nDate: " + date + "\r\n\r\n" +
+  MessageEnvelope env;
+  env.sender = sender_;
+  env.recipients = recipients_;
+  env.helo = cfg_.host_name;
+  env.client_ip = client_ip_;
+  env.by_domain = cfg_.domains.front();
+  env.server_id = cfg_.server_id;
+  env.when = host_.Now();
+  std::string date = GmtDateText(env.when);
+  // The text ends in an end marker of its own, kept as it is.
+  std::string content = MessageFileHead(env) + "From: " + sender_ + "\r\nTo: <" + address +
+                        ">\r\n" + B5("Subject: 系統紀錄") + "\r\nDate: " + date + "\r\n\r\n" +
                         LogMailText(std::move(log)) + "\r\n\r\n.";
-  if (host_.StoreMessage(NewGuidHex(), content)) {
+  if (host_.StoreMessage(host_.NewMessageId(), content)) {
     Reply("250 Log Sent!");
   } else {
     Reply("451 Requested action aborted: local error in processing");

@@ -1,31 +1,23 @@
 #include "smtp/smtp_session.h"
 
-#include <ctime>
-
-#include "platform/guid.h"
 #include "platform/text.h"
-#include "service/accounts.h"
+#include "service/address.h"
 #include "service/base64.h"
 #include "service/ip_filter.h"
-#include "service/mailbox.h"
-#include "smtp/message_file.h"
+#include "service/mail_rules.h"
+#include "service/mailbox_folder.h"
+#include "service/message_file.h"
+#include "smtp/message_edits.h"
 
 namespace heron {
 namespace {
 
 constexpr const char* kNotAuthenticated = "551 Client was not authenticated";
 
-bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
-  return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
-}
-
 }  // namespace
 
 CSmtpSocket::CSmtpSocket(OspreySettings snapshot, std::string client_ip, SmtpSessionHost& host)
-    : cfg_(std::move(snapshot)),
-      client_ip_(std::move(client_ip)),
-      host_(host),
-      mail_root_(MailRoot(cfg_.mail_folder)) {}
+    : cfg_(std::move(snapshot)), client_ip_(std::move(client_ip)), host_(host) {}
 
 void CSmtpSocket::Start(int session_count) {
   if (session_count > cfg_.connections_limit) {
@@ -64,34 +56,28 @@ void CSmtpSocket::Receive(std::string_view bytes) {
     ReceiveData(bytes);
     return;
   }
-  if (bytes.size() + line_buffer_.size() >= kBufferLimit) {
+  if (!lines_.Append(bytes)) {
     host_.Log("Buffer overflow");
     End();
     return;
   }
-  line_buffer_.append(bytes);
   ProcessLines();
 }
 
 void CSmtpSocket::ProcessLines() {
-  size_t pos = 0;
   while (!ended_) {
     if (state_ == kData) {
       // Whatever follows the DATA line is message data already.
-      std::string rest = line_buffer_.substr(pos);
-      line_buffer_.clear();
+      std::string rest = lines_.TakeRest();
       if (!rest.empty()) ReceiveData(rest);
       return;
     }
-    size_t end = line_buffer_.find("\r\n", pos);
-    if (end == std::string::npos) break;
-    std::string line = line_buffer_.substr(pos, end - pos);
-    pos = end + 2;
+    auto line = lines_.Next();
+    if (!line) return;
     // Empty lines are dropped, except as the answer to an AUTH prompt: an
     // empty answer (an empty password) must not leave the client waiting.
-    if (!line.empty() || state_ >= kAuthUser) Dispatch(line);
+    if (!line->empty() || state_ >= kAuthUser) Dispatch(*line);
   }
-  line_buffer_.erase(0, pos);
 }
 
 void CSmtpSocket::Dispatch(const std::string& line) {
@@ -274,8 +260,6 @@ void CSmtpSocket::Mail(const std::string& arg) {
   Reply("250 OK");
 }
 
-bool CSmtpSocket::CatchAllOn() const { return !EqualsNoCase(cfg_.catch_all_account, B5("-停用-")); }
-
 void CSmtpSocket::Rcpt(const std::string& arg) {
   if (sender_.empty()) {
     Reply("503 Need MAIL FROM: first");
@@ -291,13 +275,13 @@ void CSmtpSocket::Rcpt(const std::string& arg) {
       return;
     }
     auto account = host_.accounts().StoredName(name);
-    bool folder = FindMailbox(mail_root_, name).has_value();
-    if (!CatchAllOn() && !folder && !account) {
+    bool folder = host_.HasMailbox(name);
+    if (!cfg_.CatchAllOn() && !folder && !account) {
       Reply("550 Recipient unknown.");
       return;
     }
     // The folder of an account is made with the account's own spelling.
-    if (account && !folder) EnsureMailbox(mail_root_, *account);
+    if (account && !folder) host_.EnsureMailbox(*account);
   } else if (no_external_mail_) {
     Reply(B5("551 Server deny to relay messages for this account！"));
     return;
@@ -365,8 +349,8 @@ void CSmtpSocket::FinishMessage() {
   env.client_ip = client_ip_;
   env.by_domain = cfg_.domains.empty() ? kPlaceholderDomain : cfg_.domains.front();
   env.server_id = cfg_.server_id;
-  env.when = std::time(nullptr);
-  std::string name = NewGuidHex();
+  env.when = host_.Now();
+  std::string name = host_.NewMessageId();
   // The reply promises the message is kept: only after it is stored.
   if (host_.StoreMessage(name, BuildMessageFile(env, data))) {
     Reply("250 OK: Queued as: " + name);

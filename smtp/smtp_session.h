@@ -3,17 +3,20 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "service/accounts.h"
+#include "service/line_splitter.h"
 #include "service/settings.h"
 
 namespace heron {
 
-class AccountStore;
-
-// What a session needs from the thread that carries it.
+// What a session needs from the thread that carries it: the log, the
+// accounts, the mailbox folders, the trace log's tail, new message ids, the
+// time, and the drop folder.
 class SmtpSessionHost {
  public:
   virtual ~SmtpSessionHost() = default;
@@ -22,10 +25,23 @@ class SmtpSessionHost {
   // A command line was processed: refresh the time of last activity.
   virtual void Touch() = 0;
   virtual AccountStore& accounts() = 0;
+  // Whether the mailbox has a folder (found without regard to case).
+  virtual bool HasMailbox(const std::string& name) = 0;
+  // Makes the folder of an account, with the account's own spelling.
+  virtual void EnsureMailbox(const std::string& name) = 0;
+  // The last `limit` - 1 bytes of the trace log; false when it cannot be read.
+  virtual bool ReadLogTail(size_t limit, std::string& out) = 0;
+  // A new 32-digit message id.
+  virtual std::string NewMessageId() = 0;
+  virtual std::time_t Now() = 0;
   // Stores the message file `<name>.eml` durably in the drop folder and hands
   // it to distribution. False when it could not be stored.
   virtual bool StoreMessage(const std::string& name, const std::string& content) = 0;
 };
+
+// The QUSR listing of the accounts: "250-" lines ending in "250 OK" without
+// CR LF.
+std::string AccountListReply(const std::vector<CUserAccount>& accounts);
 
 class CSmtpSocket {
  public:
@@ -53,8 +69,6 @@ class CSmtpSocket {
   static constexpr const char* kPasswordPrompt = "334 UGFzc3dvcmQ6";
   // Read size of the trace log mailed by VLOG.
   static constexpr size_t kLogMailBytes = 524288;
-  // Pending bytes of an unfinished line that end the session.
-  static constexpr size_t kBufferLimit = 8193;
   // Largest read handed to Receive.
   static constexpr size_t kReadSize = 4096;
 
@@ -97,12 +111,10 @@ class CSmtpSocket {
   void ReceiveData(std::string_view chunk);
   void FinishMessage();
   void ResetEnvelope();
-  bool CatchAllOn() const;
 
   OspreySettings cfg_;
   std::string client_ip_;
   SmtpSessionHost& host_;
-  std::string mail_root_;
 
   int state_ = kConnected;
   bool authenticated_ = false;
@@ -116,7 +128,7 @@ class CSmtpSocket {
   std::string helo_;
   std::vector<std::string> recipients_;
   std::string data_;
-  std::string line_buffer_;
+  LineSplitter lines_;
   std::string out_;
 };
 

@@ -1,9 +1,10 @@
 #include "smtp/smtp_thread.h"
 
 #include "platform/files.h"
-#include "service/mailbox.h"
-#include "service/messages.h"
-#include "service/osprey.h"
+#include "platform/guid.h"
+#include "platform/paths.h"
+#include "service/mail_folders.h"
+#include "service/mailbox_folder.h"
 
 namespace heron {
 namespace {
@@ -13,23 +14,36 @@ const ClientTexts kSmtpTexts = {"SMTP", "Connection timed out",
 
 }  // namespace
 
-CSmtpThread::CSmtpThread(COsprey& service, const OspreySettings& snapshot, const std::string& peer)
-    : CClientThread(service, kSmtpTexts, peer), session_(snapshot, peer, *this) {}
+CSmtpThread::CSmtpThread(ServiceHost& service, const OspreySettings& snapshot,
+                         const std::string& peer)
+    : CClientThread(service, kSmtpTexts, peer),
+      mail_root_(MailRoot(snapshot.mail_folder)),
+      session_(snapshot, peer, *this) {}
 
-AccountStore& CSmtpThread::accounts() { return service().accounts(); }
+bool CSmtpThread::HasMailbox(const std::string& name) {
+  return FindMailbox(mail_root_, name).has_value();
+}
 
-void CSmtpThread::OnStart() { session_.Start(service().session_count()); }
+void CSmtpThread::EnsureMailbox(const std::string& name) { heron::EnsureMailbox(mail_root_, name); }
+
+bool CSmtpThread::ReadLogTail(size_t limit, std::string& out) {
+  return ReadFileTail(LogFilePathFor(session_.settings().log, HeronHome()), limit, out);
+}
+
+std::string CSmtpThread::NewMessageId() { return NewGuidHex(); }
+
+std::time_t CSmtpThread::Now() { return std::time(nullptr); }
 
 bool CSmtpThread::StoreMessage(const std::string& name, const std::string& content) {
-  std::string root = MailRoot(session_.settings().mail_folder);
-  std::string drop = root + "/drop";
-  std::string path = drop + "/" + name + ".eml";
+  std::string drop = FolderPath(mail_root_, kDropFolder);
+  std::string path = FolderPath(drop, MessageFileName(name));
   // Durable before the client hears "250": written whole, synced, renamed.
-  if (!CreateFolderPath(drop) || !WriteFileAtomic(root + "/.tmp", path, content)) {
-    LogText("Cannot store message " + name + ".eml in " + drop, WM_LOG_ERROR);
+  if (!CreateFolderPath(drop) ||
+      !WriteFileAtomic(FolderPath(mail_root_, kTempFolder), path, content)) {
+    LogText("Cannot store message " + MessageFileName(name) + " in " + drop, 1);
     return false;
   }
-  service().window().Post(WM_MESSAGE_RECEIVED, path);
+  service().PostMessageReceived(path);
   return true;
 }
 

@@ -9,22 +9,28 @@ namespace heron {
 
 class CSmtpThread : public CClientThread, public SmtpSessionHost {
  public:
-  CSmtpThread(COsprey& service, const OspreySettings& snapshot, const std::string& peer);
+  CSmtpThread(ServiceHost& service, const OspreySettings& snapshot, const std::string& peer);
 
   // SmtpSessionHost
   void Log(const std::string& text) override { LogText(text); }
   void Touch() override { CClientThread::Touch(); }
-  AccountStore& accounts() override;
+  AccountStore& accounts() override { return service().Accounts(); }
+  bool HasMailbox(const std::string& name) override;
+  void EnsureMailbox(const std::string& name) override;
+  bool ReadLogTail(size_t limit, std::string& out) override;
+  std::string NewMessageId() override;
+  std::time_t Now() override;
   bool StoreMessage(const std::string& name, const std::string& content) override;
 
  protected:
-  void OnStart() override;
+  void OnStart() override { session_.Start(service().SessionCount()); }
   void OnBytes(std::string_view bytes) override { session_.Receive(bytes); }
   std::string TakeOutput() override { return session_.TakeOutput(); }
   bool SessionOver() const override { return session_.ended(); }
   int TimeoutSeconds() const override { return session_.settings().timeout; }
 
  private:
+  std::string mail_root_;
   CSmtpSocket session_;
 };
 

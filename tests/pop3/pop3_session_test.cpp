@@ -3,21 +3,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
+#include <map>
 #include <memory>
+#include <set>
 #include <utility>
 
-#include "platform/files.h"
 #include "platform/text.h"
-#include "service/mailbox.h"
-#include "tests/platform/temp_dir.h"
 
 namespace heron {
 namespace {
 
 // Records what the session hands to its thread; accounts are checked like the
-// real store (name and password without regard to case).
+// real store (name and password without regard to case), mailboxes are kept
+// in memory and found without regard to case like the real folders.
 class FakeHost : public Pop3SessionHost {
  public:
   void Log(const std::string& text) override { logs.push_back(text); }
@@ -29,6 +27,23 @@ class FakeHost : public Pop3SessionHost {
     }
     return false;
   }
+  std::vector<MailboxFile> ListMailbox(const std::string& user) override {
+    listed.push_back(user);
+    std::vector<MailboxFile> out;
+    for (const auto& [path, content] : files) {
+      std::string box = path.substr(0, path.rfind('/'));
+      if (EqualsNoCase(box, "/Mail/" + user)) out.push_back({path, content.size()});
+    }
+    return out;
+  }
+  bool ReadMessage(const std::string& path, std::string& content) override {
+    auto it = files.find(path);
+    if (it == files.end() || unreadable.count(path)) return false;
+    content = it->second;
+    return true;
+  }
+  bool DeleteMessage(const std::string& path) override { return files.erase(path) == 1; }
+  bool Has(const std::string& path) const { return files.count(path) == 1; }
   // Position of a log line, or -1.
   int LogIndex(const std::string& text) const {
     auto it = std::find(logs.begin(), logs.end(), text);
@@ -42,6 +57,9 @@ class FakeHost : public Pop3SessionHost {
 
   std::vector<std::pair<std::string, std::string>> accounts{{"admin", ""}, {"bob", "pw"}};
   bool accept_all = false;
+  std::map<std::string, std::string> files;  // path "/Mail/<box>/<name>" -> content
+  std::set<std::string> unreadable;
+  std::vector<std::string> listed;  // mailboxes asked for
   std::vector<std::string> logs;
   int touches = 0;
 };
@@ -53,14 +71,11 @@ const std::string kLoginFailed = "-ERR login failed\r\n";
 
 class Pop3SessionTest : public ::testing::Test {
  protected:
-  Pop3SessionTest() { cfg.mail_folder = dir.path() + "/Mail/"; }
-
-  // Writes one message file into the folder of a mailbox; returns its path.
+  // Puts one message file into a mailbox; returns its path.
   std::string Put(const std::string& box, const std::string& name, const std::string& content) {
-    std::string folder = dir.path() + "/Mail/" + box;
-    CreateFolderPath(folder);
-    std::ofstream(folder + "/" + name, std::ios::binary) << content;
-    return folder + "/" + name;
+    std::string path = "/Mail/" + box + "/" + name;
+    host.files[path] = content;
+    return path;
   }
   std::string Open(const std::string& ip = "192.0.2.10", int count = 1) {
     s = std::make_unique<CPop3Socket>(cfg, ip, host);
@@ -89,7 +104,6 @@ class Pop3SessionTest : public ::testing::Test {
     return "0";
   }
 
-  testing::TempDir dir;
   FakeHost host;
   CPop3Socket::Config cfg;
   std::unique_ptr<CPop3Socket> s;
@@ -171,9 +185,7 @@ TEST_F(Pop3SessionTest, LineSplittingOverflowAndOddBytes) {
 
 TEST_F(Pop3SessionTest, UnsafeUserNamesNeverLogIn) {
   host.accept_all = true;
-  std::string outside = dir.path() + "/x";
-  CreateFolderPath(outside);
-  std::ofstream(outside + "/m.eml") << "secret\r\n";
+  std::string outside = Put("../x", "m.eml", "secret\r\n");
   Put("queue", "q.eml", "queued\r\n");
   for (const std::string name :
        {"../x", ".x", "..", "a/b", "queue", "QUEUE", "Drop", "badmail", "a\tb", "a\x01"}) {
@@ -185,7 +197,8 @@ TEST_F(Pop3SessionTest, UnsafeUserNamesNeverLogIn) {
   Open();
   Send(std::string("USER a\0b\r\n", 10));
   EXPECT_EQ(Send("PASS pw\r\n"), kLoginFailed);
-  EXPECT_TRUE(FileExists(outside + "/m.eml"));
+  EXPECT_TRUE(host.Has(outside));
+  EXPECT_TRUE(host.listed.empty());  // never looked for
 }
 
 TEST_F(Pop3SessionTest, MailboxFolderFoundWithoutRegardToCase) {
@@ -315,9 +328,8 @@ TEST_F(Pop3SessionTest, VanishedOrUnreadableFile) {
   std::string dir_now = Put("admin", "dir.eml", "two\r\n");
   Login();
   std::string g = Num("gone.eml"), d = Num("dir.eml");
-  ASSERT_TRUE(DeleteFile(gone));
-  ASSERT_TRUE(DeleteFile(dir_now));
-  ASSERT_TRUE(CreateFolderPath(dir_now));
+  host.files.erase(gone);
+  host.unreadable.insert(dir_now);
   for (const std::string& n : {g, d}) {
     EXPECT_EQ(Send("RETR " + n + "\r\n"), kNoSuch);
     EXPECT_EQ(Send("TOP " + n + " 0\r\n"), kNoSuch);
@@ -337,9 +349,9 @@ TEST_F(Pop3SessionTest, QuitDeletesOnlyMarkedFiles) {
   EXPECT_EQ(Send("QUIT\r\nNOOP\r\n"), "+OK session ended\r\n");
   EXPECT_TRUE(s->ended());
   EXPECT_EQ(Send("NOOP\r\n"), "");
-  EXPECT_FALSE(FileExists(a));
-  EXPECT_TRUE(FileExists(b));
-  EXPECT_FALSE(FileExists(c));
+  EXPECT_FALSE(host.Has(a));
+  EXPECT_TRUE(host.Has(b));
+  EXPECT_FALSE(host.Has(c));
   int deleting = host.LogIndex(Utf8ToBig5("正在刪除訊息..."));
   int del_a = host.LogIndex("Deleting " + a + "...");
   int del_c = host.LogIndex("Deleting " + c + "...");
@@ -358,7 +370,7 @@ TEST_F(Pop3SessionTest, QuitDeletesOnlyMarkedFiles) {
   EXPECT_TRUE(s->ended());
   EXPECT_FALSE(host.LogContains("Deleting"));
   EXPECT_FALSE(host.Logged(Utf8ToBig5("正在刪除訊息...")));
-  EXPECT_TRUE(FileExists(b));
+  EXPECT_TRUE(host.Has(b));
 }
 
 TEST_F(Pop3SessionTest, MarksAreCommittedOnlyByQuit) {
@@ -367,15 +379,15 @@ TEST_F(Pop3SessionTest, MarksAreCommittedOnlyByQuit) {
   Login();
   Send("DELE 1\r\nDELE 2\r\n");
   s.reset();  // the connection dropped
-  EXPECT_TRUE(FileExists(a));
-  EXPECT_TRUE(FileExists(b));
+  EXPECT_TRUE(host.Has(a));
+  EXPECT_TRUE(host.Has(b));
 
   Login();
   Send("DELE 1\r\nDELE 2\r\n");
   Send(std::string(9000, 'z'));  // overflow
   ASSERT_TRUE(s->ended());
-  EXPECT_TRUE(FileExists(a));
-  EXPECT_TRUE(FileExists(b));
+  EXPECT_TRUE(host.Has(a));
+  EXPECT_TRUE(host.Has(b));
 
   // A failed PASS changes nothing; a successful one rescans and drops marks.
   Login();
@@ -387,9 +399,9 @@ TEST_F(Pop3SessionTest, MarksAreCommittedOnlyByQuit) {
   EXPECT_EQ(Send("PASS \r\n"), kAuthOk);
   EXPECT_EQ(Send("STAT\r\n"), "+OK 3 10\r\n");
   EXPECT_EQ(Send("QUIT\r\n"), "+OK session ended\r\n");
-  EXPECT_TRUE(FileExists(a));
-  EXPECT_TRUE(FileExists(b));
-  EXPECT_TRUE(FileExists(c));
+  EXPECT_TRUE(host.Has(a));
+  EXPECT_TRUE(host.Has(b));
+  EXPECT_TRUE(host.Has(c));
 }
 
 }  // namespace

@@ -166,19 +166,5 @@ TEST_F(AccountStoreTest, UnreadableValuesKeepTheListHeldBefore) {
   EXPECT_EQ(accounts.accounts(), held);
 }
 
-TEST_F(AccountStoreTest, ListTextHasExactBytes) {
-  accounts.Load();
-  std::string text;
-  ASSERT_TRUE(accounts.ListText(text));
-  EXPECT_EQ(text, "250-User Accounts:\r\n" +
-                      Utf8ToBig5("250-帳號：[ admin ]  全名:Administrator\r\n") + "250 OK");
-
-  ASSERT_TRUE(accounts.Add("carol", "pw"));
-  ASSERT_TRUE(accounts.ListText(text));
-  EXPECT_EQ(text, "250-User Accounts:\r\n" +
-                      Utf8ToBig5("250-帳號：[ admin ]  全名:Administrator\r\n") +
-                      Utf8ToBig5("250-帳號：[ carol ]\r\n") + "250 OK");
-}
-
 }  // namespace
 }  // namespace heron

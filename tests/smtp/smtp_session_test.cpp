@@ -3,36 +3,36 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <regex>
 #include <utility>
 
-#include "platform/registry.h"
 #include "platform/text.h"
 #include "service/accounts.h"
 #include "service/base64.h"
-#include "service/mailbox.h"
-#include "service/settings_store.h"
-#include "smtp/message_file.h"
-#include "tests/platform/temp_dir.h"
+#include "smtp/message_edits.h"
+#include "tests/service/memory_accounts.h"
 
 namespace heron {
 namespace {
 
-// Records what the session hands to its thread; owns a real account store.
+// Records what the session hands to its thread; owns a real account store
+// over an account list in memory.
 class FakeHost : public SmtpSessionHost {
  public:
-  FakeHost() {
-    std::vector<CUserAccount> list{
-        {"admin", "Administrator", "", 0}, {"bob", "", "pw", 0}, {"nox", "", "pw", 1}};
-    store.WriteBytes("UserAccounts", "Users", EncodeAccounts(list));
-    accounts_.Load();
-  }
+  FakeHost() { accounts_.Load(); }
   void Log(const std::string& text) override { logs.push_back(text); }
   void Touch() override { ++touches; }
   AccountStore& accounts() override { return accounts_; }
+  bool HasMailbox(const std::string& name) override { return storage.HasFolder(name); }
+  void EnsureMailbox(const std::string& name) override { storage.EnsureMailbox(name); }
+  bool ReadLogTail(size_t limit, std::string& out) override {
+    if (!log) return false;
+    out = log->substr(log->size() < limit ? 0 : log->size() - limit + 1);
+    return true;
+  }
+  std::string NewMessageId() override { return StrPrintf("%032X", ++ids); }
+  std::time_t Now() override { return 1796576779; }
   bool StoreMessage(const std::string& name, const std::string& content) override {
     if (fail_store) return false;
     stored.emplace_back(name, content);
@@ -48,17 +48,17 @@ class FakeHost : public SmtpSessionHost {
     return false;
   }
 
-  testing::TempDir dir;
-  Registry reg{dir / "registry.db"};
-  SettingsStore store{reg};
-  std::string mail = dir / "Mailboxes/";
+  testing::MemoryAccounts storage{
+      {{"admin", "Administrator", "", 0}, {"bob", "", "pw", 0}, {"nox", "", "pw", 1}}};
+  std::optional<std::string> log;  // the trace log, when there is one
   std::vector<std::string> logs;
   std::vector<std::pair<std::string, std::string>> stored;
   bool fail_store = false;
   int touches = 0;
+  unsigned ids = 0;
 
  private:
-  AccountStore accounts_{store, [this] { return mail; }};
+  AccountStore accounts_{storage};
 };
 
 const std::string kOk = "250 OK\r\n";
@@ -76,7 +76,6 @@ bool Queued(const std::string& out) {
 class SmtpSessionTest : public ::testing::Test {
  protected:
   SmtpSessionTest() {
-    cfg.mail_folder = host.mail;
     cfg.host_name = "mx.local.org";
     cfg.dns_server = "192.0.2.53";
     cfg.domains = {"local.org"};
@@ -320,18 +319,18 @@ TEST_F(SmtpSessionTest, LocalRecipientsMustBeKnownAndSafe) {
 
   // A folder without an account is a mailbox; an account whose folder is
   // missing gets it back.
-  ASSERT_TRUE(CreateFolderPath(host.dir / "Mailboxes/shared"));
+  host.storage.folders.insert("shared");
   EXPECT_EQ(Send("RCPT TO:<Shared@local.org>\r\n"), kOk);
-  std::filesystem::remove_all(host.dir / "Mailboxes/nox");
+  host.storage.folders.erase("nox");
   EXPECT_EQ(Send("RCPT TO:<nox@local.org>\r\n"), kOk);
-  EXPECT_TRUE(StatFile(host.dir / "Mailboxes/nox")->is_dir);
+  EXPECT_TRUE(host.storage.HasFolder("nox"));
 
   cfg.catch_all_account = "catch";
   Ready();
   EXPECT_EQ(Send("RCPT TO:<nobody@local.org>\r\n"), kOk);
   EXPECT_EQ(Send("RCPT TO:<../etc@local.org>\r\n"), kUnknown);
-  EXPECT_FALSE(FileExists(host.dir / "etc"));
-  EXPECT_FALSE(FileExists(host.dir / "Mailboxes/nobody"));
+  EXPECT_FALSE(host.storage.HasFolder("../etc"));
+  EXPECT_FALSE(host.storage.HasFolder("nobody"));
 }
 
 TEST_F(SmtpSessionTest, ForwardRulesAddExpandedTargets) {
@@ -516,13 +515,21 @@ TEST_F(SmtpSessionTest, ThousandsOfRecipients) {
             std::string::npos);
 }
 
+TEST(AccountListReplyTest, HasExactBytes) {
+  std::vector<CUserAccount> list{{"admin", "Administrator", "", 0}};
+  EXPECT_EQ(AccountListReply(list), "250-User Accounts:\r\n" +
+                                        Utf8ToBig5("250-帳號：[ admin ]  全名:Administrator\r\n") +
+                                        "250 OK");
+  list.push_back({"carol", "", "pw", 0});
+  EXPECT_EQ(AccountListReply(list), "250-User Accounts:\r\n" +
+                                        Utf8ToBig5("250-帳號：[ admin ]  全名:Administrator\r\n") +
+                                        Utf8ToBig5("250-帳號：[ carol ]\r\n") + "250 OK");
+}
+
 // The administrative dialogues; every answer is Base64.
 class SmtpAdminTest : public SmtpSessionTest {
  protected:
-  SmtpAdminTest() {
-    cfg.manage_remote = 1;
-    cfg.log.path = host.dir.path();
-  }
+  SmtpAdminTest() { cfg.manage_remote = 1; }
   std::string Answer(const std::string& text) { return Send(Base64Encode(text) + "\r\n"); }
   // ADMN with the admin password, then a task word.
   std::string Task(const std::string& task) {
@@ -635,10 +642,7 @@ TEST_F(SmtpAdminTest, ChangePassword) {
 
 TEST_F(SmtpAdminTest, MailTheTraceLog) {
   std::string log = "[1]partial line\r\n..first\r\n.\r\nmiddle\r\n.\r\nlast\r\n";
-  {
-    std::ofstream f(host.dir / "Mailtrace.log", std::ios::binary);
-    f << log;
-  }
+  host.log = log;
   Greeted();
   EXPECT_EQ(Task("VLOG"), "334 UGFzc3dvcmQ6\r\n");
   EXPECT_EQ(Answer("ops@far.net"), "250 Log Sent!\r\n");

@@ -1,5 +1,6 @@
 // Message files: what an accepted message is stored as, and how readers take
-// the envelope back out of it.
+// the envelope back out of it. Written by the SMTP side, read by POP3, the
+// distribution and the relay.
 #pragma once
 
 #include <ctime>
@@ -14,15 +15,6 @@ std::string GmtDateText(std::time_t t);
 
 // Placeholder after "by" in the trace line when no local domain is set.
 constexpr const char* kPlaceholderDomain = "localhost.localdomain";
-constexpr const char* kFooterMark = "Powered By Heron Mail Server";
-constexpr const char* kFooterLine1 = "Made In Taiwan";
-constexpr const char* kFooterLine2 = "https://heron-mail.example/";
-
-// Replaces every "Subject:", then every "subject:", with the tagged form.
-std::string ApplySpamTag(std::string data, const std::string& tag);
-// Adds the footer unless the data already carries it: before each end
-// marker for plain text, before each closing body tag for HTML.
-std::string ApplyFooter(std::string data);
 
 struct MessageEnvelope {
   std::string sender;
@@ -38,8 +30,10 @@ struct MessageEnvelope {
 // what is left of message data once its end marker is taken off.
 std::string_view TrimMessageEnd(std::string_view text);
 
-// The whole file: envelope lines, trace line, then the data with trailing
-// white space and then trailing dots removed.
+// The head of a message file: the envelope lines and the trace line.
+std::string MessageFileHead(const MessageEnvelope& env);
+// The whole file: the head, then the data with trailing white space and
+// then trailing dots removed.
 std::string BuildMessageFile(const MessageEnvelope& env, std::string_view data);
 
 // Recipients of a stored message, lower case, from the "x-receiver:" lines

@@ -1,26 +1,9 @@
-#include "smtp/message_file.h"
+#include "service/message_file.h"
 
 #include "platform/text.h"
-#include "service/mailbox.h"
 
 namespace heron {
 namespace {
-
-// One pass into a new string: linear however many matches the data holds.
-void ReplaceAll(std::string& s, std::string_view from, std::string_view to) {
-  size_t pos = s.find(from);
-  if (pos == std::string::npos) return;
-  std::string out;
-  out.reserve(s.size());
-  size_t last = 0;
-  for (; pos != std::string::npos; pos = s.find(from, last)) {
-    out.append(s, last, pos - last);
-    out.append(to);
-    last = pos + from.size();
-  }
-  out.append(s, last, std::string::npos);
-  s.swap(out);
-}
 
 // Calls `line` for each line before the first empty one, line end removed,
 // lower-cased, until it returns false.
@@ -61,29 +44,6 @@ std::string GmtDateText(std::time_t t) {
                    kMonths[g.tm_mon], g.tm_year + 1900, g.tm_hour, g.tm_min, g.tm_sec);
 }
 
-std::string ApplySpamTag(std::string data, const std::string& tag) {
-  ReplaceAll(data, "Subject:", "Subject: " + tag);
-  ReplaceAll(data, "subject:", "subject: " + tag);
-  return data;
-}
-
-std::string ApplyFooter(std::string data) {
-  if (data.find(kFooterMark) != std::string::npos) return data;
-  const std::string one = kFooterLine1, two = kFooterLine2;
-  if (data.find("text/html") == std::string::npos) {
-    ReplaceAll(data, "\r\n.\r\n",
-               "\r\n " + std::string(50, '_') + " \r\n " + kFooterMark + " \r\n " + one + "\r\n " +
-                   two + "\r\n.\r\n");
-  } else {
-    for (const char* tag : {"</BODY>", "</Body>", "</body>"}) {
-      ReplaceAll(data, tag,
-                 std::string("<P><HR><FONT face=Arial > ") + kFooterMark + "<BR> " + one +
-                     " <BR> " + two + "</FONT><P><P> " + tag);
-    }
-  }
-  return data;
-}
-
 std::string_view TrimMessageEnd(std::string_view text) {
   auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   while (!text.empty() && blank(text.back())) text.remove_suffix(1);
@@ -91,11 +51,16 @@ std::string_view TrimMessageEnd(std::string_view text) {
   return text;
 }
 
-std::string BuildMessageFile(const MessageEnvelope& env, std::string_view data) {
+std::string MessageFileHead(const MessageEnvelope& env) {
   std::string out = "x-sender: " + env.sender + "\r\n";
   for (const auto& r : env.recipients) out += "x-receiver: " + r + "\r\n";
   out += "Received: from " + env.helo + " ([" + env.client_ip + "]) by " + env.by_domain +
          " with " + env.server_id + ";\r\n\t" + GmtDateText(env.when) + "\r\n";
+  return out;
+}
+
+std::string BuildMessageFile(const MessageEnvelope& env, std::string_view data) {
+  std::string out = MessageFileHead(env);
   out.append(TrimMessageEnd(data));
   return out;
 }

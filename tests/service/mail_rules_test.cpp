@@ -1,26 +1,13 @@
-#include "service/mailbox.h"
+#include "service/mail_rules.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 
-#include "tests/platform/temp_dir.h"
+#include "service/wildcard.h"
 
 namespace heron {
 namespace {
-
-TEST(AddressTest, MailboxAndDomainComeFromTheBracketedAddress) {
-  EXPECT_EQ(MailboxOf("<Bob@Example.com>"), "Bob");
-  EXPECT_EQ(DomainOf("<Bob@Example.com>"), "Example.com");
-  EXPECT_EQ(MailboxOf("Bob Smith < bob @ x.org > SIZE=5"), "bob");
-  EXPECT_EQ(DomainOf("Bob Smith < bob @ x.org > SIZE=5"), "x.org");
-  EXPECT_EQ(MailboxOf("plain"), "plain");
-  EXPECT_EQ(DomainOf("plain"), "");
-  EXPECT_EQ(DomainOf("<a@b"), "b");
-  EXPECT_TRUE(IsLocalDomain("LOCAL.org", {"other.org", "local.ORG"}));
-  EXPECT_FALSE(IsLocalDomain("local.org.evil", {"local.org"}));
-  EXPECT_FALSE(IsLocalDomain("", {"local.org"}));
-}
 
 TEST(WildcardTest, StarsQuestionMarksAndCase) {
   EXPECT_TRUE(WildcardMatch("*", ""));
@@ -83,45 +70,10 @@ TEST(ForwardTest, RulesJoinTheirTargetsInOrder) {
   EXPECT_EQ(ForwardTargets("bob@local.org", {}), "");
 }
 
-TEST(MailboxNameTest, OnlySafeNamesOutsideTheServiceFolders) {
-  for (const char* good : {"bob", "Bob.Smith", "a-b_c", "x..y"}) {
-    EXPECT_TRUE(IsMailboxName(good)) << good;
-  }
-  for (const char* bad : {"", ".", "..", ".x", "a/b", "../etc", "queue", "Drop", "XQUEUE", "yqueue",
-                          "BadMail", "a\tb", "a\x7f"}) {
-    EXPECT_FALSE(IsMailboxName(bad)) << bad;
-  }
-  EXPECT_FALSE(IsMailboxName(std::string("a\0b", 3)));
-}
-
-TEST(MailboxFolderTest, FoldersAreFoundWithoutRegardToCase) {
-  testing::TempDir dir;
-  const std::string root = MailRoot(dir / "Mailboxes//");
-  EXPECT_EQ(root, dir / "Mailboxes");
-  ASSERT_TRUE(CreateFolderPath(root + "/Bob"));
-  ASSERT_TRUE(CreateFolderPath(dir / "secret"));
-
-  EXPECT_EQ(FindMailbox(root, "BOB"), root + "/Bob");
-  EXPECT_EQ(FindMailbox(root, "carol"), std::nullopt);
-  EXPECT_EQ(FindMailbox(root, "../secret"), std::nullopt);
-  EXPECT_EQ(FindMailbox(root, ".."), std::nullopt);
-
-  // A plain file is not a mailbox.
-  ASSERT_TRUE(WriteFileAtomic(root, root + "/file", "x"));
-  EXPECT_EQ(FindMailbox(root, "file"), std::nullopt);
-
-  // An exact spelling wins over another case form.
-  ASSERT_TRUE(CreateFolderPath(root + "/bob"));
-  EXPECT_EQ(FindMailbox(root, "bob"), root + "/bob");
-
-  EXPECT_EQ(EnsureMailbox(root, "BOB"), FindMailbox(root, "BOB"));
-  EXPECT_FALSE(FileExists(root + "/BOB"));
-  EXPECT_EQ(EnsureMailbox(root, "new"), root + "/new");
-  EXPECT_TRUE(StatFile(root + "/new")->is_dir);
-  EXPECT_EQ(EnsureMailbox(root, "../made"), std::nullopt);
-  EXPECT_EQ(EnsureMailbox(root, "Queue"), std::nullopt);
-  EXPECT_FALSE(FileExists(dir / "made"));
-  EXPECT_FALSE(FileExists(root + "/Queue"));
+TEST(CopyRuleTest, TargetsOfTheMailboxInListOrderTrimmed) {
+  std::vector<std::string> rules{"bob|carol", "BOB| dave , erin ", "other|x", "no bar", "bob|"};
+  EXPECT_EQ(CopyTargets("Bob", rules), (std::vector<std::string>{"carol", "dave", "erin", ""}));
+  EXPECT_TRUE(CopyTargets("nobody", rules).empty());
 }
 
 }  // namespace

@@ -1,0 +1,40 @@
+#include "service/mailbox_folder.h"
+
+#include "platform/files.h"
+#include "service/mail_folders.h"
+
+namespace heron {
+
+bool IsMailboxName(const std::string& name) {
+  return IsSafePathName(name) && !IsServiceFolder(name);
+}
+
+std::optional<std::string> FindMailbox(const std::string& mail_root, const std::string& name) {
+  if (!IsMailboxName(name)) return std::nullopt;
+  auto found = FindChildNoCase(mail_root, name);
+  if (!found) return std::nullopt;
+  std::string path = FolderPath(mail_root, *found);
+  auto st = StatFile(path);
+  if (!st || !st->is_dir) return std::nullopt;
+  return path;
+}
+
+std::optional<std::string> EnsureMailbox(const std::string& mail_root, const std::string& name) {
+  if (auto found = FindMailbox(mail_root, name)) return found;
+  if (!IsMailboxName(name)) return std::nullopt;
+  std::string path = FolderPath(mail_root, name);
+  if (!CreateFolderPath(path)) return std::nullopt;
+  return path;
+}
+
+std::vector<MailboxFile> ListMailboxFiles(const std::string& mail_root, const std::string& name) {
+  std::vector<MailboxFile> out;
+  auto folder = FindMailbox(mail_root, name);
+  if (!folder) return out;
+  for (const FileEntry& e : ListFolder(*folder)) {
+    if (!e.is_dir) out.push_back({*folder + "/" + e.name, e.size});
+  }
+  return out;
+}
+
+}  // namespace heron

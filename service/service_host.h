@@ -1,0 +1,37 @@
+// What the session threads (and the relay threads) need of the service that
+// runs them. The service object implements it; the threads never see more.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace heron {
+
+class AccountStore;
+class CSessionThread;
+
+class ServiceHost {
+ public:
+  virtual ~ServiceHost() = default;
+
+  // One line for the trace log (level 1 error, 2 information, 3 detail),
+  // written on the service's main thread.
+  virtual void PostLog(int level, uint32_t thread_id, std::string text) = 0;
+  // A client session began or ended; the service counts and logs it.
+  virtual void PostClientConnected(const std::string& address, const char* tag,
+                                   uint32_t thread_id) = 0;
+  virtual void PostClientDisconnected(const std::string& address, const char* tag,
+                                      uint32_t thread_id) = 0;
+  // A drop file was stored and waits for distribution.
+  virtual void PostMessageReceived(std::string drop_file) = 0;
+
+  // Open client sessions of both protocols.
+  virtual int SessionCount() const = 0;
+  // The Timeout in force, for sessions that follow reloads.
+  virtual int CurrentTimeout() const = 0;
+  virtual AccountStore& Accounts() = 0;
+  // Called by a session thread as it ends: it leaves the live lists.
+  virtual void SessionEnded(CSessionThread* thread) = 0;
+};
+
+}  // namespace heron
