@@ -37,8 +37,8 @@ std::optional<std::string> FindChildNoCase(const std::string& dir, const std::st
 // target folder is fsynced.
 bool WriteFileAtomic(const std::string& tmp_dir, const std::string& path, const std::string& data);
 bool ReadFile(const std::string& path, std::string& out);
-// The last `limit` - 1 bytes of a file (fewer when it shrinks meanwhile);
-// false when it cannot be opened.
+// The last min(size, `limit`) - 1 bytes of a file (fewer when it shrinks
+// meanwhile); false when it cannot be opened.
 bool ReadFileTail(const std::string& path, size_t limit, std::string& out);
 // fsync of a folder, so that a rename or unlink in it is durable.
 bool SyncFolder(const std::string& dir);

@@ -29,7 +29,8 @@ class SmtpSessionHost {
   virtual bool HasMailbox(const std::string& name) = 0;
   // Makes the folder of an account, with the account's own spelling.
   virtual void EnsureMailbox(const std::string& name) = 0;
-  // The last `limit` - 1 bytes of the trace log; false when it cannot be read.
+  // The last min(size, `limit`) - 1 bytes of the trace log; false when it
+  // cannot be read.
   virtual bool ReadLogTail(size_t limit, std::string& out) = 0;
   // A new 32-digit message id.
   virtual std::string NewMessageId() = 0;

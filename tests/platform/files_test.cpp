@@ -38,6 +38,21 @@ TEST(FilesTest, CopyFileDurableCopiesExactly) {
   EXPECT_FALSE(FileExists(dir / "new"));
 }
 
+TEST(FilesTest, ReadFileTailDropsTheFirstByteOfWhatItTakes) {
+  testing::TempDir dir;
+  ASSERT_TRUE(WriteFileAtomic(dir.path(), dir / "log", "0123456789"));
+  std::string out;
+  struct Case {
+    size_t limit;
+    std::string tail;
+  } cases[] = {{4, "789"}, {10, "123456789"}, {11, "123456789"}, {100, "123456789"}, {0, ""}};
+  for (const Case& c : cases) {
+    ASSERT_TRUE(ReadFileTail(dir / "log", c.limit, out)) << c.limit;
+    EXPECT_EQ(out, c.tail) << c.limit;
+  }
+  EXPECT_FALSE(ReadFileTail(dir / "missing", 10, out));
+}
+
 TEST(FilesTest, FindChildNoCasePrefersExactName) {
   testing::TempDir dir;
   ASSERT_TRUE(CreateFolderPath(dir / "Bob"));

@@ -187,8 +187,8 @@ TEST_F(Pop3SessionTest, UnsafeUserNamesNeverLogIn) {
   host.accept_all = true;
   std::string outside = Put("../x", "m.eml", "secret\r\n");
   Put("queue", "q.eml", "queued\r\n");
-  for (const std::string name :
-       {"../x", ".x", "..", "a/b", "queue", "QUEUE", "Drop", "badmail", "a\tb", "a\x01"}) {
+  for (const std::string name : {"../x", ".x", "..", "a/b", "queue", "QUEUE", "Drop", "badmail",
+                                 "zqueue", ".tmp", "a\tb", "a\x01"}) {
     Open();
     EXPECT_EQ(Send("USER " + name + "\r\n"), "+OK\r\n");
     EXPECT_EQ(Send("PASS pw\r\n"), kLoginFailed) << name;

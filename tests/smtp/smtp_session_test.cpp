@@ -28,7 +28,8 @@ class FakeHost : public SmtpSessionHost {
   void EnsureMailbox(const std::string& name) override { storage.EnsureMailbox(name); }
   bool ReadLogTail(size_t limit, std::string& out) override {
     if (!log) return false;
-    out = log->substr(log->size() < limit ? 0 : log->size() - limit + 1);
+    size_t want = std::min(log->size(), limit);
+    out = log->substr(log->size() - (want > 0 ? want - 1 : 0));
     return true;
   }
   std::string NewMessageId() override { return StrPrintf("%032X", ++ids); }
@@ -311,8 +312,8 @@ TEST_F(SmtpSessionTest, LocalRecipientsMustBeKnownAndSafe) {
   EXPECT_EQ(Send("RCPT TO:<nobody@local.org>\r\n"), kUnknown);
   EXPECT_EQ(Send("RCPT TO:<BOB@Local.Org>\r\n"), kOk);
   EXPECT_EQ(Send("RCPT <bob@local.org>\r\n"), kOk);
-  for (const char* bad :
-       {"<../etc@local.org>", "<queue@local.org>", "<.hidden@local.org>", "<a/b@local.org>"}) {
+  for (const char* bad : {"<../etc@local.org>", "<queue@local.org>", "<.hidden@local.org>",
+                          "<a/b@local.org>", "<ZQueue@local.org>", "<.tmp@local.org>"}) {
     EXPECT_EQ(Send(std::string("RCPT TO:") + bad + "\r\n"), kUnknown) << bad;
   }
   EXPECT_EQ(s->recipients(), (std::vector<std::string>{"<BOB@Local.Org>", "<bob@local.org>"}));
@@ -608,6 +609,15 @@ TEST_F(SmtpAdminTest, UnsafeOrUnstorableAccountsAreRefused) {
   Task("AUSR");
   Answer("../etc");
   EXPECT_EQ(Answer("x"), "501 Fail to add account!\r\n");
+  // Nor may an account be named like one of the service's folders.
+  for (const char* folder : {"zqueue", "Drop", ".tmp"}) {
+    Open();
+    Send("HELO x\r\n");
+    Task("AUSR");
+    Answer(folder);
+    EXPECT_EQ(Answer("x"), "501 Fail to add account!\r\n") << folder;
+    EXPECT_FALSE(host.accounts().Exists(folder)) << folder;
+  }
   // A list too long to store is a failure, not a success.
   Open();
   Send("HELO x\r\n");
