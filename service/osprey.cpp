@@ -307,22 +307,24 @@ void COsprey::OnMinuteTimer() {
 namespace heron {
 
 void COsprey::AcceptSmtp(asio::ip::tcp::socket socket) {
-  auto thread = std::make_shared<CSmtpThread>(*this, settings_, CClientThread::PeerAddress(socket));
-  {
-    std::lock_guard<std::mutex> lock(connection_lock_);
-    smtp_threads_.push_back(thread);
-  }
-  if (!thread->Start(std::move(socket))) SessionEnded(thread.get());
+  std::string peer = CClientThread::PeerAddress(socket);
+  StartSession(smtp_threads_, std::make_shared<CSmtpThread>(*this, settings_, peer),
+               std::move(socket));
 }
 
 void COsprey::AcceptPop3(asio::ip::tcp::socket socket) {
   CPop3Socket::Config config{settings_.mail_folder, settings_.ip_filter,
                              settings_.connections_limit};
-  auto thread =
-      std::make_shared<CPop3Thread>(*this, std::move(config), CClientThread::PeerAddress(socket));
+  std::string peer = CClientThread::PeerAddress(socket);
+  StartSession(pop3_threads_, std::make_shared<CPop3Thread>(*this, std::move(config), peer),
+               std::move(socket));
+}
+
+void COsprey::StartSession(std::list<std::shared_ptr<CSessionThread>>& threads,
+                           std::shared_ptr<CClientThread> thread, asio::ip::tcp::socket socket) {
   {
     std::lock_guard<std::mutex> lock(connection_lock_);
-    pop3_threads_.push_back(thread);
+    threads.push_back(thread);
   }
   if (!thread->Start(std::move(socket))) SessionEnded(thread.get());
 }

@@ -16,6 +16,7 @@
 #include "platform/message_window.h"
 #include "platform/named_objects.h"
 #include "service/accounts.h"
+#include "service/client_thread.h"
 #include "service/log_file.h"
 #include "service/ntservice.h"
 #include "service/service_host.h"
@@ -90,6 +91,9 @@ class COsprey : public CNTService, public ServiceHost {
   std::unique_ptr<CListenSocket> OpenListener(int32_t port, const ListenerTexts& texts,
                                               CListenSocket::AcceptHandler accept);
   void ServiceEventWatcher();
+  // Enters a session thread in its live list and starts it on the socket.
+  void StartSession(std::list<std::shared_ptr<CSessionThread>>& threads,
+                    std::shared_ptr<CClientThread> thread, asio::ip::tcp::socket socket);
   void StopSessionThreads(std::list<std::shared_ptr<CSessionThread>>& threads);
   // Logs a problem met while loading settings; kept until the log opens
   // when the log is not open yet.
