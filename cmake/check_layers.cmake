@@ -19,7 +19,7 @@ set(allowed_relay platform service dns smtp)
 set(allowed_osprey platform service dns smtp pop3 relay osprey)
 
 # The files of service/ that make the program rather than the shared layer.
-set(osprey_files service/main.cpp service/messages.h service/ntservice.h service/ntservice.cpp
+set(osprey_files service/main.cpp service/ntservice.h service/ntservice.cpp
     service/osprey.h service/osprey.cpp)
 
 function(layer_of file out)

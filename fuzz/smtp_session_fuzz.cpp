@@ -19,7 +19,7 @@ struct Storage : heron::AccountStorage {
     bytes = b;
     return true;
   }
-  void EnsureMailbox(const std::string&) override {}
+  void EnsureMailboxes(const std::vector<heron::CUserAccount>&) override {}
   std::optional<std::string> bytes;
 };
 

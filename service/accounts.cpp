@@ -52,8 +52,9 @@ bool StoredAccounts::WriteList(const std::string& bytes) {
   return store_.WriteBytes(kKey, kValue, bytes);
 }
 
-void StoredAccounts::EnsureMailbox(const std::string& name) {
-  heron::EnsureMailbox(MailRoot(mail_folder_()), name);
+void StoredAccounts::EnsureMailboxes(const std::vector<CUserAccount>& accounts) {
+  std::string root = MailRoot(mail_folder_());
+  for (const auto& a : accounts) EnsureMailbox(root, a.name);
 }
 
 AccountStore::AccountStore(SettingsStore& store, std::function<std::string()> mail_folder)
@@ -79,7 +80,7 @@ AccountStore::LoadResult AccountStore::Load() {
   } else {
     result = LoadResult::kUndecodable;  // the list held before stays
   }
-  for (const auto& a : accounts_) storage_.EnsureMailbox(a.name);
+  storage_.EnsureMailboxes(accounts_);
   return result;
 }
 

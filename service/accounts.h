@@ -39,9 +39,9 @@ class AccountStorage {
   // The stored list bytes; nothing when absent.
   virtual std::optional<std::string> ReadList() = 0;
   virtual bool WriteList(const std::string& bytes) = 0;
-  // Makes the mailbox folder of an account when it is missing; failures are
+  // Makes the mailbox folder of every account that has none; failures are
   // not reported.
-  virtual void EnsureMailbox(const std::string& name) = 0;
+  virtual void EnsureMailboxes(const std::vector<CUserAccount>& accounts) = 0;
 };
 
 // The list in the settings store (UserAccounts\Users), the folders under the
@@ -52,7 +52,7 @@ class StoredAccounts : public AccountStorage {
       : store_(store), mail_folder_(std::move(mail_folder)) {}
   std::optional<std::string> ReadList() override;
   bool WriteList(const std::string& bytes) override;
-  void EnsureMailbox(const std::string& name) override;
+  void EnsureMailboxes(const std::vector<CUserAccount>& accounts) override;
 
  private:
   SettingsStore& store_;

@@ -10,8 +10,8 @@
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "platform/window_messages.h"
 #include "pop3/pop3_thread.h"
-#include "service/messages.h"
 #include "smtp/smtp_thread.h"
 
 namespace heron {

@@ -50,7 +50,9 @@ class DeliveryTest(SmtpTestCase):
         self.assertRegex(name, r"^[0-9A-F]{32}\.eml$")
         self.assertRegex(content, exp)
         self.assertEqual(queue[name], content)
-        self.assertFalse(os.listdir(os.path.join(self.home.path, "Mailboxes", "drop")))
+        # The drop file goes once the last copy is made, just after the queue copy.
+        drop = os.path.join(self.home.path, "Mailboxes", "drop")
+        self.assertTrue(wait_for(lambda: not os.listdir(drop)), os.listdir(drop))
         log = self.home.log_text()
         self.assertIn("<SMTP> AUTH PLAIN ****", log)
         self.assertIn("250 OK: Queued as: " + name[:32], log)

@@ -19,7 +19,10 @@ class MemoryAccounts : public AccountStorage {
     bytes_ = bytes;
     return true;
   }
-  void EnsureMailbox(const std::string& name) override {
+  void EnsureMailboxes(const std::vector<CUserAccount>& accounts) override {
+    for (const auto& a : accounts) EnsureMailbox(a.name);
+  }
+  void EnsureMailbox(const std::string& name) {
     if (!HasFolder(name)) folders.insert(name);
   }
   bool HasFolder(const std::string& name) const {

@@ -1,6 +1,6 @@
-// Messages of the service's notification window, and the texts they carry.
-// Only the service object posts and handles them: the threads it runs reach
-// it through ServiceHost.
+// Messages of the service's notification window (the main loop), and the
+// texts they carry. Only the service object posts and handles them: the
+// threads it runs reach it through its host interface.
 #pragma once
 
 #include <optional>
