@@ -45,7 +45,7 @@ struct Host : heron::Pop3SessionHost {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const heron::CPop3Socket::Config cfg{"/m/", {"198.51.100.*"}, 500};
+  static const heron::CPop3Socket::Config cfg{{"198.51.100.*"}, 500};
   Host host;
   heron::CPop3Socket session(cfg, "192.0.2.7", host);
   session.Start(0);

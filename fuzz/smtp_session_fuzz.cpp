@@ -49,6 +49,7 @@ heron::OspreySettings Settings() {
   s.forward_rules = {"*@example.com|*@far.net", "a?c@*|x@example.com"};
   s.max_message_size = 1;
   s.manage_remote = 1;
+  s.catch_all_account = "catch";
   return s;
 }
 

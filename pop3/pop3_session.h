@@ -38,7 +38,6 @@ class CPop3Socket {
   static constexpr size_t kReadSize = 4096;
 
   struct Config {
-    std::string mail_folder;             // the host's, for the mailbox folders
     std::vector<std::string> ip_filter;  // copy taken at accept time
     int32_t connections_limit = 500;
   };

@@ -7,12 +7,13 @@
 
 namespace heron {
 
-CPop3Thread::CPop3Thread(ServiceHost& service, CPop3Socket::Config config, const std::string& peer)
+CPop3Thread::CPop3Thread(ServiceHost& service, CPop3Socket::Config config,
+                         const std::string& mail_folder, const std::string& peer)
     : CClientThread(service,
                     {"POP3", B5("連線逾時"), B5("無法傳遞回應，連線已中斷！"),
                      B5("Pop3 通訊端接收錯誤： %d")},
                     peer),
-      mail_root_(MailRoot(config.mail_folder)),
+      mail_root_(MailRoot(mail_folder)),
       session_(std::move(config), peer, *this) {}
 
 bool CPop3Thread::CheckPassword(const std::string& user, const std::string& password) {

@@ -9,7 +9,8 @@ namespace heron {
 
 class CPop3Thread : public CClientThread, public Pop3SessionHost {
  public:
-  CPop3Thread(ServiceHost& service, CPop3Socket::Config config, const std::string& peer);
+  CPop3Thread(ServiceHost& service, CPop3Socket::Config config, const std::string& mail_folder,
+              const std::string& peer);
 
   // Pop3SessionHost
   void Log(const std::string& text) override { LogText(text); }

@@ -313,10 +313,10 @@ void COsprey::AcceptSmtp(asio::ip::tcp::socket socket) {
 }
 
 void COsprey::AcceptPop3(asio::ip::tcp::socket socket) {
-  CPop3Socket::Config config{settings_.mail_folder, settings_.ip_filter,
-                             settings_.connections_limit};
+  CPop3Socket::Config config{settings_.ip_filter, settings_.connections_limit};
   std::string peer = CClientThread::PeerAddress(socket);
-  StartSession(pop3_threads_, std::make_shared<CPop3Thread>(*this, std::move(config), peer),
+  StartSession(pop3_threads_,
+               std::make_shared<CPop3Thread>(*this, std::move(config), settings_.mail_folder, peer),
                std::move(socket));
 }
 
