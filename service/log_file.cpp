@@ -105,8 +105,16 @@ std::string TraceLog::ArchiveFolder() const {
   return LogFolder(settings_, default_folder_) + "/ArchiveLogs";
 }
 
+bool TraceLog::Writes(int level) const {
+  return settings_.level >= level && file_.IsOpen() && file_.enabled;
+}
+
+void TraceLog::WriteRaw(std::string_view lines) {
+  if (!lines.empty() && file_.IsOpen() && file_.enabled) file_.Write(lines);
+}
+
 void TraceLog::Log(int level, uint32_t thread_id, std::string_view text) {
-  if (settings_.level < level || !file_.IsOpen() || !file_.enabled) return;
+  if (!Writes(level)) return;
   std::tm t;
   int ms;
   LocalNow(t, ms);

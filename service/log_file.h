@@ -69,6 +69,10 @@ class TraceLog {
 
   // Writes one line when LogLevel >= level. The text is written literally.
   void Log(int level, uint32_t thread_id, std::string_view text);
+  // Whether a line of the level is written now.
+  bool Writes(int level) const;
+  // Writes formatted lines as they are, when the file is open.
+  void WriteRaw(std::string_view lines);
   // OpenTraceLog: when LogLevel is not 0, enables and opens the log file.
   void Open();
   void Close() { file_.Close(); }

@@ -25,11 +25,11 @@ constexpr int kListenBacklog = 5;
 COsprey::COsprey()
     : CNTService(kServiceName),
       store_(Registry::Shared()),
+      log_(HeronHome()),
       accounts_(store_,
                 [this] { return ReadTextSetting(store_, *FindScalarSetting("MailFolder")); }),
       distribution_(settings_, accounts_,
-                    [this](int level, const std::string& text) { Log(level, text); }),
-      trace_(HeronHome()) {
+                    [this](int level, const std::string& text) { Log(level, text); }) {
   current_timeout_ = settings_.timeout;
   window_.SetHandler([this](unsigned msg, std::string text, uint64_t lparam) {
     OnMessage(msg, std::move(text), lparam);
@@ -41,13 +41,24 @@ COsprey::~COsprey() = default;
 void COsprey::SetNamedEvent() { NamedEvent::Set(kReloadEventName); }
 
 void COsprey::Log(int level, uint32_t thread_id, const std::string& text) {
-  trace_.Log(level, thread_id, text);
+  log_.Post(level, thread_id, text);
 }
 
-void COsprey::OpenTraceLog() { trace_.Open(); }
+void COsprey::OpenTraceLog() {
+  log_.Run([](TraceLog& t) { t.Open(); });
+  log_open_ = true;
+}
+
+void COsprey::ArchiveTraceLog() {
+  log_.Run([](TraceLog& t) { t.Archive(); });
+}
+
+void COsprey::ClearTraceLog() {
+  log_.Run([](TraceLog& t) { t.Clear(); });
+}
 
 void COsprey::LogLoadProblem(const std::string& text) {
-  if (trace_.IsOpen()) {
+  if (log_open_) {
     Log(1, text);
   } else {
     pending_load_problems_.push_back(text);
@@ -57,7 +68,9 @@ void COsprey::LogLoadProblem(const std::string& text) {
 void COsprey::OnStop() { window_.Post(WM_STOP_SERVICE); }
 
 void COsprey::PostLog(int level, uint32_t thread_id, std::string text) {
-  window_.Post(LogMessageFor(level), std::move(text), thread_id);
+  // Straight to the bounded log queue: a thread that floods it waits for
+  // its own lines, and the main loop is never in the way.
+  log_.Post(level, thread_id, std::move(text), thread_id);
 }
 
 void COsprey::PostClientConnected(const std::string& address, const char* tag, uint32_t thread_id) {
@@ -171,8 +184,8 @@ void COsprey::OnMessage(unsigned msg, std::string text, uint64_t lparam) {
 void COsprey::LoadSettings(LoadMode mode) {
   Log(2, B5("載入系統設定值..."));
   LogSettings log = ReadLogSettings(store_);
-  bool log_changed = !(log == trace_.settings());
-  trace_.set_settings(log);
+  bool log_changed = !(log == settings_.log);
+  log_.Run([log](TraceLog& t) { t.set_settings(log); });
   settings_.log = log;
   ReadScalarSettings(store_, settings_);
   current_timeout_ = settings_.timeout;
@@ -198,7 +211,7 @@ void COsprey::LoadSettings(LoadMode mode) {
   }
 
   if (mode == LoadMode::kReload && log_changed) {
-    trace_.Close();
+    log_.Run([](TraceLog& t) { t.Close(); });
     OpenTraceLog();
   }
   // Relay threads are started or stopped here once relaying exists.
@@ -260,7 +273,8 @@ void COsprey::StopServers() {
   StopSessionThreads(pop3_threads_);
   StopSessionThreads(smtp_threads_);
   Log(2, B5("郵件伺服器行程已停止"));
-  trace_.Close();
+  log_.Run([](TraceLog& t) { t.Close(); });
+  log_open_ = false;
 }
 
 void COsprey::StopSessionThreads(std::list<std::shared_ptr<CSessionThread>>& threads) {

@@ -18,6 +18,7 @@
 #include "service/accounts.h"
 #include "service/client_thread.h"
 #include "service/log_file.h"
+#include "service/log_writer.h"
 #include "service/ntservice.h"
 #include "service/service_host.h"
 #include "service/session_thread.h"
@@ -49,8 +50,8 @@ class COsprey : public CNTService, public ServiceHost {
   void Log(int level, uint32_t thread_id, const std::string& text);
   void Log(int level, const std::string& text) { Log(level, CurrentThreadId(), text); }
   void OpenTraceLog();
-  void ArchiveTraceLog() { trace_.Archive(); }
-  void ClearTraceLog() { trace_.Clear(); }
+  void ArchiveTraceLog();
+  void ClearTraceLog();
 
   const OspreySettings& settings() const { return settings_; }
   MessageWindow& window() { return window_; }
@@ -100,6 +101,8 @@ class COsprey : public CNTService, public ServiceHost {
   void LogLoadProblem(const std::string& text);
 
   SettingsStore store_;
+  // Writes the trace log on a thread of its own; outlives every other member.
+  LogWriter log_;
   // First, so that it outlives every socket and timer that runs on it.
   MessageWindow window_;
   int minute_timer_ = 0;
@@ -125,8 +128,8 @@ class COsprey : public CNTService, public ServiceHost {
   NamedEvent clear_log_event_;
   std::thread watcher_;
 
-  TraceLog trace_;
   std::vector<std::string> pending_load_problems_;
+  bool log_open_ = false;
   bool servers_running_ = false;
 };
 

@@ -1,0 +1,122 @@
+#include "service/log_writer.h"
+
+#include <sys/time.h>
+
+#include <future>
+
+namespace heron {
+namespace {
+
+void Stamp(LogItem& item) {
+  timeval tv;
+  gettimeofday(&tv, nullptr);
+  time_t secs = tv.tv_sec;
+  localtime_r(&secs, &item.time);
+  item.millis = static_cast<int>(tv.tv_usec / 1000);
+}
+
+}  // namespace
+
+void LogQueue::Push(LogItem item, uint64_t producer) {
+  std::unique_lock<std::mutex> lock(mu_);
+  if (producer != 0) {
+    room_.wait(lock, [&] {
+      return closed_ || (pending_[producer] < producer_limit_ && total_ < total_limit_);
+    });
+  }
+  if (closed_) return;
+  size_t cost = Cost(item);
+  if (producer != 0) pending_[producer] += cost;
+  total_ += cost;
+  queue_.emplace_back(producer, std::move(item));
+  items_.notify_one();
+}
+
+bool LogQueue::TakeAll(std::deque<LogItem>& out) {
+  std::unique_lock<std::mutex> lock(mu_);
+  items_.wait(lock, [&] { return closed_ || !queue_.empty(); });
+  if (queue_.empty()) return false;
+  for (auto& [producer, item] : queue_) {
+    size_t cost = Cost(item);
+    if (producer != 0) {
+      auto it = pending_.find(producer);
+      if ((it->second -= cost) == 0) pending_.erase(it);
+    }
+    total_ -= cost;
+    out.push_back(std::move(item));
+  }
+  queue_.clear();
+  room_.notify_all();
+  return true;
+}
+
+void LogQueue::Close() {
+  std::lock_guard<std::mutex> lock(mu_);
+  closed_ = true;
+  items_.notify_all();
+  room_.notify_all();
+}
+
+size_t LogQueue::pending_bytes(uint64_t producer) {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = pending_.find(producer);
+  return it == pending_.end() ? 0 : it->second;
+}
+
+LogWriter::LogWriter(std::string default_folder, size_t producer_bytes, size_t total_bytes)
+    : trace_(std::move(default_folder)),
+      queue_(producer_bytes, total_bytes),
+      thread_([this] { Main(); }) {}
+
+LogWriter::~LogWriter() { Stop(); }
+
+void LogWriter::Post(int level, uint32_t thread_id, std::string text, uint64_t producer) {
+  LogItem item;
+  item.level = level;
+  item.thread_id = thread_id;
+  item.text = std::move(text);
+  Stamp(item);
+  queue_.Push(std::move(item), producer);
+}
+
+void LogWriter::Run(std::function<void(TraceLog&)> operation) {
+  LogItem item;
+  item.operation = [this, op = std::move(operation)] { op(trace_); };
+  queue_.Push(std::move(item), 0);
+}
+
+void LogWriter::Flush() {
+  if (!thread_.joinable()) return;
+  auto done = std::make_shared<std::promise<void>>();
+  auto written = done->get_future();
+  Run([done](TraceLog&) { done->set_value(); });
+  // A closed queue drops the marker: then there is nothing left to wait for.
+  written.wait_for(std::chrono::seconds(30));
+}
+
+void LogWriter::Stop() {
+  queue_.Close();
+  if (thread_.joinable()) thread_.join();
+}
+
+void LogWriter::Main() {
+  std::deque<LogItem> batch;
+  std::string buffer;
+  while (queue_.TakeAll(batch)) {
+    for (LogItem& item : batch) {
+      if (item.operation) {
+        trace_.WriteRaw(buffer);
+        buffer.clear();
+        item.operation();
+      } else if (trace_.Writes(item.level)) {
+        buffer += FormatLogLine(item.thread_id, item.time, item.millis, item.text);
+      }
+    }
+    batch.clear();
+    // One write a batch: lines stay whole for readers of the open file.
+    trace_.WriteRaw(buffer);
+    buffer.clear();
+  }
+}
+
+}  // namespace heron
