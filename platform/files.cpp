@@ -183,6 +183,14 @@ bool SyncFolder(const std::string& dir) {
   return ok;
 }
 
+bool SyncFile(const std::string& path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = fsync(fd) == 0;
+  close(fd);
+  return ok;
+}
+
 bool IsSafePathName(const std::string& name) {
   if (name.empty() || name == "." || name == ".." || name[0] == '.') return false;
   for (unsigned char c : name) {

@@ -42,6 +42,8 @@ bool ReadFile(const std::string& path, std::string& out);
 bool ReadFileTail(const std::string& path, size_t limit, std::string& out);
 // fsync of a folder, so that a rename or unlink in it is durable.
 bool SyncFolder(const std::string& dir);
+// fsync of a file's data.
+bool SyncFile(const std::string& path);
 // A name that may become one path part: no '/', NUL or control characters,
 // not "." or "..", not starting with '.', not empty.
 bool IsSafePathName(const std::string& name);

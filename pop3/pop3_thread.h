@@ -21,7 +21,7 @@ class CPop3Thread : public CClientThread, public Pop3SessionHost {
   bool DeleteMessage(const std::string& path) override;
 
  protected:
-  void OnStart() override { session_.Start(service().SessionCount()); }
+  void OnStart() override { session_.Start(sessions_before()); }
   void OnBytes(std::string_view bytes) override { session_.Receive(bytes); }
   std::string TakeOutput() override { return session_.TakeOutput(); }
   bool SessionOver() const override { return session_.ended(); }

@@ -58,7 +58,7 @@ void CClientThread::ThreadMain(std::shared_ptr<CClientThread> self) {
   thread_id_ = CurrentThreadId();
   // Connection start: timer, notification, then the engine's checks.
   ArmTimer();
-  service_.PostClientConnected(peer_, texts_.tag, thread_id_);
+  sessions_before_ = service_.PostClientConnected(peer_, texts_.tag, thread_id_);
   // Whatever one session meets (memory exhausted by a huge message, say)
   // ends that session, never the service.
   try {

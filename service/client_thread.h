@@ -57,6 +57,8 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   // Refreshes the time of last activity.
   void Touch();
   const std::string& peer() const { return peer_; }
+  // Other sessions counted when this one began (for the connection limit).
+  int sessions_before() const { return sessions_before_; }
   ServiceHost& service() const { return service_; }
 
  private:
@@ -75,6 +77,7 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   std::string peer_;
   std::array<char, 4096> buffer_{};
   std::string writing_;
+  int sessions_before_ = 0;
   bool finished_ = false;
   std::atomic<int64_t> last_activity_;
   std::atomic<int64_t> last_progress_{0};  // last time a reply piece was sent

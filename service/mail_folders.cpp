@@ -62,6 +62,17 @@ std::string WithRetryCount(std::string_view name, int retries) {
   return base + "#" + std::to_string(retries) + kMessageExtension;
 }
 
+constexpr std::string_view kJournalSuffix = ".done";
+
+std::string CopyJournalName(std::string_view drop_name) {
+  return std::string(drop_name) + std::string(kJournalSuffix);
+}
+
+std::string TrimJournalSuffix(std::string_view name) {
+  if (name.ends_with(kJournalSuffix)) name.remove_suffix(kJournalSuffix.size());
+  return std::string(name);
+}
+
 MoveResult MoveFile(const std::string& from, const std::string& to, const std::string& tmp_dir) {
   if (!CopyFileDurable(from, to, tmp_dir)) return MoveResult::kCopyFailed;
   return DeleteFile(from) ? MoveResult::kMoved : MoveResult::kDeleteFailed;

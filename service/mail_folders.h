@@ -56,6 +56,12 @@ int RetryCount(std::string_view name);
 // The same retry file name with another retry count.
 std::string WithRetryCount(std::string_view name, int retries);
 
+// The journal of a drop file's copies, beside it in the drop folder: one
+// line per folder (relative to the mail root) that has its copy.
+std::string CopyJournalName(std::string_view drop_name);
+// The drop file name of a journal name; other names come back unchanged.
+std::string TrimJournalSuffix(std::string_view name);
+
 // How a move between folders ended.
 enum class MoveResult { kMoved, kCopyFailed, kDeleteFailed };
 // A move is a durable copy (through `tmp_dir`) followed by a delete of the

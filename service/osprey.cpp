@@ -28,8 +28,12 @@ COsprey::COsprey()
       log_(HeronHome()),
       accounts_(store_,
                 [this] { return ReadTextSetting(store_, *FindScalarSetting("MailFolder")); }),
-      distribution_(settings_, accounts_,
-                    [this](int level, const std::string& text) { Log(level, text); }) {
+      snapshot_(std::make_shared<const OspreySettings>(settings_)),
+      distribution_([this] { return Snapshot(); }, accounts_,
+                    [this](int level, const std::string& text) {
+                      uint32_t tid = CurrentThreadId();
+                      log_.Post(level, tid, text, tid);
+                    }) {
   current_timeout_ = settings_.timeout;
   window_.SetHandler([this](unsigned msg, std::string text, uint64_t lparam) {
     OnMessage(msg, std::move(text), lparam);
@@ -73,13 +77,21 @@ void COsprey::PostLog(int level, uint32_t thread_id, std::string text) {
   log_.Post(level, thread_id, std::move(text), thread_id);
 }
 
-void COsprey::PostClientConnected(const std::string& address, const char* tag, uint32_t thread_id) {
-  window_.Post(WM_CLIENT_CONNECTED, PackClientNotice(address, tag), thread_id);
+// Sessions are counted and logged on their own threads, at once: the count
+// is exact however many connect together, and the line comes before the
+// session's own lines.
+int COsprey::PostClientConnected(const std::string& address, const char* tag, uint32_t thread_id) {
+  int others = session_count_++;
+  log_.Post(2, thread_id, StrPrintf(B5("<%s> 用戶端建立連線，IP: %s"), tag, address.c_str()),
+            thread_id);
+  return others;
 }
 
 void COsprey::PostClientDisconnected(const std::string& address, const char* tag,
                                      uint32_t thread_id) {
-  window_.Post(WM_CLIENT_DISCONNECTED, PackClientNotice(address, tag), thread_id);
+  --session_count_;
+  log_.Post(2, thread_id, StrPrintf(B5("<%s> 用戶端中斷連線，IP:  %s"), tag, address.c_str()),
+            thread_id);
 }
 
 void COsprey::PostMessageReceived(std::string drop_file) {
@@ -119,7 +131,8 @@ void COsprey::Run() {
   ReportStatus(kServiceRunning, 3000);
   // 6. Dispatch until the stop event is set.
   window_.Run(stop_event_);
-  // 7. Wind down.
+  // 7. Wind down. Drop files not yet distributed wait for the next start.
+  distribution_worker_.Stop();
   Log(2, B5("郵件服務行程即將停止..."));
   stop_event_.Set();
   if (watcher_.joinable()) watcher_.join();
@@ -163,7 +176,7 @@ void COsprey::OnMessage(unsigned msg, std::string text, uint64_t lparam) {
       break;
     }
     case WM_MESSAGE_RECEIVED:
-      distribution_.Distribute(text);
+      distribution_worker_.Post([this, drop = std::move(text)] { distribution_.Distribute(drop); });
       break;
     case WM_STOP_SERVICE:
       StopServers();
@@ -214,6 +227,10 @@ void COsprey::LoadSettings(LoadMode mode) {
     log_.Run([](TraceLog& t) { t.Close(); });
     OpenTraceLog();
   }
+  {
+    std::lock_guard<std::mutex> lock(snapshot_mu_);
+    snapshot_ = std::make_shared<const OspreySettings>(settings_);
+  }
   // Relay threads are started or stopped here once relaying exists.
 }
 
@@ -223,7 +240,13 @@ bool COsprey::StartServers() {
   OpenTraceLog();
   for (const std::string& line : pending_load_problems_) Log(1, line);
   pending_load_problems_.clear();
-  distribution_.DistributeLeftovers();
+  // What a stopped service left is distributed first, once per run.
+  if (!leftovers_taken_) {
+    leftovers_taken_ = true;
+    for (std::string& drop : distribution_.TakeLeftovers()) {
+      distribution_worker_.Post([this, drop = std::move(drop)] { distribution_.Distribute(drop); });
+    }
+  }
 
   pop3_listener_ = OpenListener(
       settings_.port,
@@ -305,7 +328,14 @@ void COsprey::StopSessionThreads(std::list<std::shared_ptr<CSessionThread>>& thr
   }
 }
 
+std::shared_ptr<const OspreySettings> COsprey::Snapshot() {
+  std::lock_guard<std::mutex> lock(snapshot_mu_);
+  return snapshot_;
+}
+
 void COsprey::OnMinuteTimer() {
+  // Drop files kept by a failed copy are tried again.
+  distribution_worker_.Post([this] { distribution_.RetryKept(); });
   // Listener and relay health checks join this tick with relaying.
   if (++x_counter_ > 10) {
     ArchiveTraceLog();

@@ -15,6 +15,7 @@
 #include "platform/listen_socket.h"
 #include "platform/message_window.h"
 #include "platform/named_objects.h"
+#include "platform/worker_thread.h"
 #include "service/accounts.h"
 #include "service/client_thread.h"
 #include "service/log_file.h"
@@ -54,13 +55,14 @@ class COsprey : public CNTService, public ServiceHost {
   void ClearTraceLog();
 
   const OspreySettings& settings() const { return settings_; }
+  // The settings in force, for other threads: replaced whole at each load.
+  std::shared_ptr<const OspreySettings> Snapshot();
   MessageWindow& window() { return window_; }
   SettingsStore& settings_store() { return store_; }
 
   // ServiceHost, for the threads the service runs.
   void PostLog(int level, uint32_t thread_id, std::string text) override;
-  void PostClientConnected(const std::string& address, const char* tag,
-                           uint32_t thread_id) override;
+  int PostClientConnected(const std::string& address, const char* tag, uint32_t thread_id) override;
   void PostClientDisconnected(const std::string& address, const char* tag,
                               uint32_t thread_id) override;
   void PostMessageReceived(std::string drop_file) override;
@@ -120,7 +122,10 @@ class COsprey : public CNTService, public ServiceHost {
 
   OspreySettings settings_;
   AccountStore accounts_;  // holds the settings lock
-  CDistribution distribution_;
+  std::mutex snapshot_mu_;
+  std::shared_ptr<const OspreySettings> snapshot_;
+  CDistribution distribution_;  // runs on the distribution worker only
+  bool leftovers_taken_ = false;
 
   NamedMutex mutex_;
   StopEvent stop_event_;
@@ -131,6 +136,9 @@ class COsprey : public CNTService, public ServiceHost {
   std::vector<std::string> pending_load_problems_;
   bool log_open_ = false;
   bool servers_running_ = false;
+  // Distributes drop files one at a time, in the order they arrive, so that
+  // neither accepting nor the main loop waits for the disk.
+  WorkerThread distribution_worker_;
 };
 
 }  // namespace heron

@@ -17,9 +17,10 @@ class ServiceHost {
   // One line for the trace log (level 1 error, 2 information, 3 detail),
   // written on the service's main thread.
   virtual void PostLog(int level, uint32_t thread_id, std::string text) = 0;
-  // A client session began or ended; the service counts and logs it.
-  virtual void PostClientConnected(const std::string& address, const char* tag,
-                                   uint32_t thread_id) = 0;
+  // A client session began or ended; the service counts and logs it. The
+  // start gives the number of other sessions counted at that moment.
+  virtual int PostClientConnected(const std::string& address, const char* tag,
+                                  uint32_t thread_id) = 0;
   virtual void PostClientDisconnected(const std::string& address, const char* tag,
                                       uint32_t thread_id) = 0;
   // A drop file was stored and waits for distribution.

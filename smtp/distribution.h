@@ -6,7 +6,9 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "service/settings.h"
 
@@ -18,27 +20,32 @@ class CDistribution {
  public:
   // A trace-log line: level 1 error, 2 information.
   using LogFn = std::function<void(int level, const std::string& text)>;
+  // The settings in force, taken anew for each drop file.
+  using SettingsFn = std::function<std::shared_ptr<const OspreySettings>()>;
 
-  // `settings` are those in force; they are read at each distribution.
-  CDistribution(const OspreySettings& settings, AccountStore& accounts, LogFn log);
+  CDistribution(SettingsFn settings, AccountStore& accounts, LogFn log);
 
-  // Distributes one drop file. A copy that fails keeps the drop file for a
-  // later distribution; copies already made are then replaced. True when
-  // every copy was made and the drop file deleted.
+  // Distributes one drop file. Each copy made is noted in the file's copy
+  // journal, so that no folder gets the message twice; a copy that fails
+  // keeps the drop file (and its journal, made durable) for RetryKept. True
+  // when every copy was made and the drop file deleted.
   bool Distribute(const std::string& drop_file);
-  // What a stopped service left: partial writes are deleted, drop files are
-  // distributed, oldest first.
-  void DistributeLeftovers();
+  // Distributes again every drop file kept by a failed copy, oldest first.
+  void RetryKept();
+  // What a stopped service left: partial writes are deleted, and the drop
+  // files (oldest first) are returned for distribution.
+  std::vector<std::string> TakeLeftovers();
+
+  const std::vector<std::string>& kept() const { return kept_; }
 
  private:
-  bool CopyInto(const std::string& from, const std::string& folder, const std::string& file_name);
-  bool ApplyCopyRules(const std::string& from, const std::string& mailbox,
-                      const std::string& file_name);
-  std::string Root() const;
+  bool CopyInto(const std::string& root, const std::string& from, const std::string& folder,
+                const std::string& file_name);
 
-  const OspreySettings& settings_;
+  SettingsFn settings_;
   AccountStore& accounts_;
   LogFn log_;
+  std::vector<std::string> kept_;
 };
 
 }  // namespace heron

@@ -23,7 +23,7 @@ class CSmtpThread : public CClientThread, public SmtpSessionHost {
   bool StoreMessage(const std::string& name, const std::string& content) override;
 
  protected:
-  void OnStart() override { session_.Start(service().SessionCount()); }
+  void OnStart() override { session_.Start(sessions_before()); }
   void OnBytes(std::string_view bytes) override { session_.Receive(bytes); }
   std::string TakeOutput() override { return session_.TakeOutput(); }
   bool SessionOver() const override { return session_.ended(); }

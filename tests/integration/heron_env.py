@@ -105,15 +105,28 @@ class HeronHome:
     def log_path(self):
         return os.path.join(self.path, "Mailtrace.log")
 
-    def log_text(self):
+    def _read_log(self):
         try:
             with open(self.log_path(), "rb") as f:
                 return f.read().decode("cp950", errors="replace")
         except FileNotFoundError:
             return ""
 
+    def log_text(self):
+        """The log once its writer has caught up: lines are written by a
+        thread of their own, shortly after they happen."""
+        text = self._read_log()
+        deadline = time.monotonic() + 3
+        while time.monotonic() < deadline:
+            time.sleep(0.15)
+            again = self._read_log()
+            if again == text:
+                break
+            text = again
+        return text
+
     def wait_log(self, text, timeout=10.0, count=1):
-        return wait_for(lambda: self.log_text().count(text) >= count, timeout)
+        return wait_for(lambda: self._read_log().count(text) >= count, timeout)
 
     def run(self, *args, timeout=30):
         return subprocess.run([OSPREY, *args], env=self.env, capture_output=True,

@@ -46,8 +46,9 @@ class DistributionTest : public ::testing::Test {
   testing::MemoryAccounts storage{{{"admin", "", "pw", 0}, {"Bob", "", "pw", 0}}};
   AccountStore accounts{storage};
   std::vector<std::string> logs;
-  CDistribution distribution{settings, accounts,
-                             [this](int, const std::string& text) { logs.push_back(text); }};
+  CDistribution distribution{
+      [this] { return std::shared_ptr<const OspreySettings>(std::shared_ptr<void>(), &settings); },
+      accounts, [this](int, const std::string& text) { logs.push_back(text); }};
 };
 
 TEST_F(DistributionTest, LocalCopiesOneQueueCopyAndTheCopyAccount) {
@@ -123,7 +124,9 @@ TEST_F(DistributionTest, AFailedCopyKeepsTheDropFileForLater) {
   struct utimbuf old_times = {1000, 1000};
   ASSERT_EQ(utime(drop.c_str(), &old_times), 0);
   logs.clear();
-  distribution.DistributeLeftovers();
+  for (const std::string& leftover : distribution.TakeLeftovers()) {
+    distribution.Distribute(leftover);
+  }
   EXPECT_FALSE(FileExists(root + "/.tmp/partial"));
   EXPECT_FALSE(FileExists(drop));
   EXPECT_FALSE(FileExists(newer));
@@ -133,9 +136,42 @@ TEST_F(DistributionTest, AFailedCopyKeepsTheDropFileForLater) {
   auto second = std::find(logs.begin(), logs.end(), Utf8ToBig5("<SMTP> 訊息接收中: m0.eml"));
   EXPECT_LT(first, second);
 
+  EXPECT_TRUE(distribution.kept().empty());
+  EXPECT_FALSE(FileExists(root + "/drop/m1.eml.done"));
+
   // A drop file that cannot be read is left alone.
   EXPECT_FALSE(distribution.Distribute(root + "/drop/gone.eml"));
   EXPECT_TRUE(Logged("<SMTP> 無法讀取訊息： " + root + "/drop/gone.eml"));
+}
+
+TEST_F(DistributionTest, AKeptFileNeverGivesAFolderASecondCopy) {
+  ASSERT_TRUE(CreateFolderPath(root));
+  ASSERT_TRUE(WriteFileAtomic(dir.path(), root + "/queue", "in the way"));
+  std::string drop = Drop("m1.eml", {"<bob@local.org>", "<admin@local.org>", "<x@far.net>"});
+  EXPECT_FALSE(distribution.Distribute(drop));
+  EXPECT_EQ(distribution.kept(), std::vector<std::string>{drop});
+  EXPECT_EQ(Contents(root + "/drop/m1.eml.done"), "Bob\nadmin\n");
+
+  // Bob fetches and deletes his copy; the retry must not bring it back, nor
+  // touch admin's, and succeeds once the queue can be written.
+  ASSERT_TRUE(DeleteFile(root + "/Bob/m1.eml"));
+  logs.clear();
+  distribution.RetryKept();
+  EXPECT_FALSE(Has("Bob", "m1.eml"));
+  EXPECT_FALSE(Logged("<SMTP> 複製訊息到： " + root + "/Bob/"));
+  EXPECT_EQ(distribution.kept().size(), 1u);
+  ASSERT_TRUE(DeleteFile(root + "/queue"));
+  distribution.RetryKept();
+  EXPECT_TRUE(Has("queue", "m1.eml"));
+  EXPECT_FALSE(Has("Bob", "m1.eml"));
+  EXPECT_TRUE(distribution.kept().empty());
+  EXPECT_FALSE(FileExists(drop));
+  EXPECT_FALSE(FileExists(root + "/drop/m1.eml.done"));
+
+  // A journal left without its drop file goes at the next start.
+  ASSERT_TRUE(WriteFileAtomic(dir.path(), root + "/drop/gone.eml.done", "Bob\n"));
+  EXPECT_TRUE(distribution.TakeLeftovers().empty());
+  EXPECT_FALSE(FileExists(root + "/drop/gone.eml.done"));
 }
 
 }  // namespace
