@@ -1,5 +1,11 @@
 #include "platform/listen_socket.h"
 
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 namespace heron {
 
 CListenSocket::CListenSocket(asio::io_context& io, AcceptHandler on_accept)
@@ -8,7 +14,19 @@ CListenSocket::CListenSocket(asio::io_context& io, AcceptHandler on_accept)
       retry_(io),
       last_accept_(static_cast<int64_t>(std::time(nullptr))) {}
 
-CListenSocket::~CListenSocket() { Close(); }
+CListenSocket::~CListenSocket() {
+  Close();
+  if (spare_fd_ >= 0) close(spare_fd_);
+}
+
+int CListenSocket::MaxBacklog() { return SOMAXCONN; }
+
+void CListenSocket::ShedOne() {
+  if (spare_fd_ >= 0) close(spare_fd_);
+  int fd = accept4(acceptor_.native_handle(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+  if (fd >= 0) close(fd);
+  spare_fd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
+}
 
 bool CListenSocket::Create(uint16_t port) {
   asio::error_code ec;
@@ -22,6 +40,7 @@ bool CListenSocket::Create(uint16_t port) {
     return false;
   }
   port_ = port;
+  if (spare_fd_ < 0) spare_fd_ = open("/dev/null", O_RDONLY | O_CLOEXEC);
   return true;
 }
 
@@ -43,9 +62,13 @@ void CListenSocket::AcceptNext() {
   std::weak_ptr<bool> alive = alive_;
   acceptor_.async_accept([this, alive](const asio::error_code& ec, asio::ip::tcp::socket socket) {
     if (alive.expired() || ec == asio::error::operation_aborted || !acceptor_.is_open()) return;
+    if ((ec == asio::error::no_descriptors || ec.value() == ENFILE) && spare_fd_ >= 0) {
+      ShedOne();
+      AcceptNext();
+      return;
+    }
     if (ec) {
-      // Out of descriptors or a similar passing failure: try again shortly
-      // instead of spinning.
+      // A passing failure: try again shortly instead of spinning.
       retry_.expires_after(std::chrono::milliseconds(100));
       retry_.async_wait([this, alive](const asio::error_code& wait_ec) {
         if (!wait_ec && !alive.expired() && acceptor_.is_open()) AcceptNext();

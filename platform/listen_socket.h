@@ -1,9 +1,12 @@
 // A listening TCP socket on all local IPv4 addresses, accepting on an event
 // loop. Create binds, Listen starts accepting; each accepted connection is
-// handed to the accept handler on the loop's thread.
+// handed to the accept handler on the loop's thread. When descriptors run
+// out, the waiting connection is closed instead of being left to fill the
+// backlog.
 #pragma once
 
 #include <asio.hpp>
+#include <atomic>
 #include <cstdint>
 #include <ctime>
 #include <functional>
@@ -30,18 +33,24 @@ class CListenSocket {
   // Seconds since 1970 of the last accepted connection (creation time until
   // the first one).
   int64_t last_accept() const { return last_accept_; }
+  // The largest backlog the platform grants.
+  static int MaxBacklog();
   uint16_t port() const { return port_; }
 
  private:
   void AcceptNext();
+  // Out of descriptors: uses the spare one to take the waiting connection
+  // and close it.
+  void ShedOne();
 
   AcceptHandler on_accept_;
   asio::ip::tcp::acceptor acceptor_;
   asio::steady_timer retry_;
   // Expires with the object, so that late completions never reach it.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
-  int64_t last_accept_;
+  std::atomic<int64_t> last_accept_;
   uint16_t port_ = 0;
+  int spare_fd_ = -1;
 };
 
 }  // namespace heron

@@ -1,7 +1,5 @@
 #include "service/client_thread.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <ctime>
 #include <thread>
@@ -14,13 +12,13 @@ namespace heron {
 CClientThread::CClientThread(ServiceHost& service, const ClientTexts& texts, std::string peer)
     : service_(service),
       texts_(texts),
-      socket_(io_),
-      timer_(io_),
       peer_(std::move(peer)),
-      last_activity_(static_cast<int64_t>(std::time(nullptr))),
+      last_activity_(Now()),
       ended_future_(ended_.get_future().share()) {}
 
 CClientThread::~CClientThread() = default;
+
+int64_t CClientThread::Now() { return static_cast<int64_t>(std::time(nullptr)); }
 
 std::string CClientThread::PeerAddress(const asio::ip::tcp::socket& socket) {
   asio::error_code ec;
@@ -29,20 +27,12 @@ std::string CClientThread::PeerAddress(const asio::ip::tcp::socket& socket) {
 }
 
 bool CClientThread::Start(asio::ip::tcp::socket accepted) {
-  asio::error_code ec;
-  // Move the connection onto this thread's own loop.
-  auto protocol = accepted.local_endpoint(ec).protocol();
-  int fd = accepted.release(ec);
-  if (ec) return false;
-  socket_.assign(protocol, fd, ec);
-  if (ec) {
-    ::close(fd);
-    return false;
-  }
+  socket_.emplace(std::move(accepted));
   try {
     std::thread(&CClientThread::ThreadMain, this, shared_from_this()).detach();
   } catch (const std::system_error&) {
-    socket_.close(ec);
+    asio::error_code ec;
+    socket_->close(ec);  // the loop has no operation on it yet
     return false;
   }
   return true;
@@ -52,111 +42,143 @@ void CClientThread::LogText(const std::string& text, int level) {
   service_.PostLog(level, thread_id_, std::string("<") + texts_.tag + "> " + text);
 }
 
-void CClientThread::Touch() { last_activity_ = static_cast<int64_t>(std::time(nullptr)); }
+void CClientThread::Touch() { last_activity_ = Now(); }
 
 void CClientThread::ThreadMain(std::shared_ptr<CClientThread> self) {
   thread_id_ = CurrentThreadId();
-  // Connection start: timer, notification, then the engine's checks.
-  ArmTimer();
   sessions_before_ = service_.PostClientConnected(peer_, texts_.tag, thread_id_);
   // Whatever one session meets (memory exhausted by a huge message, say)
   // ends that session, never the service.
   try {
     OnStart();
-    Flush();
-    io_.run();
+    for (;;) {
+      std::string out = TakeOutput();
+      if (!out.empty()) {
+        if (!Send(std::move(out))) break;
+        continue;
+      }
+      if (SessionOver()) break;
+      std::optional<size_t> n = Receive();
+      if (!n) break;
+      OnBytes(std::string_view(buffer_.data(), *n));
+    }
   } catch (const std::exception& e) {
     LogText(std::string("Session ended by an error: ") + e.what(), 1);
-    finished_ = true;
   }
-
-  // Exit: the timer dies with the loop; leave the service's list and say so.
-  asio::error_code ec;
-  socket_.close(ec);
+  CloseSocket();
   service_.SessionEnded(this);
   service_.PostClientDisconnected(peer_, texts_.tag, thread_id_);
   ended_.set_value();
   (void)self;  // keeps this object alive until here
 }
 
-void CClientThread::ArmTimer() {
-  timer_.expires_after(std::chrono::seconds(1));
-  timer_.async_wait([this](const asio::error_code& ec) {
-    if (ec || finished_) return;
+void CClientThread::Complete() {
+  std::lock_guard<std::mutex> lock(mu_);
+  done_ = true;
+  cv_.notify_one();
+}
+
+CClientThread::Wait CClientThread::Await(const std::function<void()>& start) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    done_ = false;
+  }
+  asio::post(socket_->get_executor(), [this, self = shared_from_this(), start] { start(); });
+  std::unique_lock<std::mutex> lock(mu_);
+  Wait outcome = Wait::kDone;
+  while (!done_) {
+    cv_.wait_for(lock, std::chrono::seconds(1),
+                 [&] { return done_ || (quit_ && outcome == Wait::kDone); });
+    if (done_) break;
+    if (outcome != Wait::kDone) continue;  // cancelled: waiting for the abort
     // A reply still on its way counts as activity while it makes progress:
     // a slow reader of a large message is not cut off, a stalled one is.
     int64_t last = std::max<int64_t>(last_activity_, last_progress_);
-    if (static_cast<int64_t>(std::time(nullptr)) > last + TimeoutSeconds()) {
-      LogText(texts_.timed_out);
-      Finish();
-      return;
-    }
-    ArmTimer();
-  });
-}
-
-void CClientThread::ReadNext() {
-  socket_.async_read_some(asio::buffer(buffer_), [this](const asio::error_code& ec, size_t n) {
-    if (finished_) return;
-    if (ec) {
-      if (ec != asio::error::eof && ec != asio::error::operation_aborted) {
-        LogText(StrPrintf(texts_.receive_error, ec.value()), 1);
-      }
-      Finish();
-      return;
-    }
-    OnBytes(std::string_view(buffer_.data(), n));
-    Flush();
-  });
-}
-
-// Sends what the engine has produced, then reads on or ends.
-void CClientThread::Flush() {
-  if (finished_) return;
-  writing_ = TakeOutput();
-  if (writing_.empty()) {
-    if (SessionOver()) {
-      Finish();
+    if (quit_) {
+      outcome = Wait::kQuit;
+    } else if (Now() > last + TimeoutSeconds()) {
+      outcome = Wait::kTimedOut;
     } else {
-      ReadNext();
+      continue;
     }
-    return;
+    // Cancel on the loop; the operation then completes as aborted.
+    asio::post(socket_->get_executor(), [this, self = shared_from_this()] {
+      asio::error_code ec;
+      socket_->cancel(ec);
+    });
   }
-  last_progress_ = static_cast<int64_t>(std::time(nullptr));
-  WriteRest(0);
+  if (outcome == Wait::kTimedOut) LogText(texts_.timed_out);
+  return outcome;
 }
 
-// Writes the pending reply piece by piece, noting progress for the timer.
-void CClientThread::WriteRest(size_t sent) {
-  socket_.async_write_some(asio::buffer(writing_.data() + sent, writing_.size() - sent),
-                           [this, sent](const asio::error_code& ec, size_t n) {
-                             if (finished_) return;
-                             if (ec) {
-                               LogText(texts_.send_failed);
-                               Finish();
-                               return;
-                             }
-                             last_progress_ = static_cast<int64_t>(std::time(nullptr));
-                             if (sent + n < writing_.size()) {
-                               WriteRest(sent + n);
-                             } else {
-                               Flush();
-                             }
-                           });
+std::optional<size_t> CClientThread::Receive() {
+  if (quit_) return std::nullopt;
+  Wait w = Await([this, self = shared_from_this()] {
+    socket_->async_read_some(asio::buffer(buffer_),
+                             [this, self](const asio::error_code& ec, size_t n) {
+                               result_ = ec;
+                               transferred_ = n;
+                               Complete();
+                             });
+  });
+  if (w != Wait::kDone) return std::nullopt;
+  if (result_) {
+    if (result_ != asio::error::eof && result_ != asio::error::operation_aborted) {
+      LogText(StrPrintf(texts_.receive_error, result_.value()), 1);
+    }
+    return std::nullopt;
+  }
+  return transferred_;
 }
 
-void CClientThread::Finish() {
-  if (finished_) return;
-  finished_ = true;
-  asio::error_code ec;
-  timer_.cancel();
-  socket_.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
-  socket_.close(ec);
-  io_.stop();
+bool CClientThread::Send(std::string text) {
+  if (quit_) return false;
+  writing_ = std::move(text);
+  last_progress_ = Now();
+  // Piece by piece on the loop, noting progress for the time-out.
+  auto write_rest = std::make_shared<std::function<void(size_t)>>();
+  *write_rest = [this, self = shared_from_this(), write_rest](size_t sent) {
+    socket_->async_write_some(asio::buffer(writing_.data() + sent, writing_.size() - sent),
+                              [this, self, write_rest, sent](const asio::error_code& ec, size_t n) {
+                                last_progress_ = Now();
+                                if (!ec && sent + n < writing_.size()) {
+                                  (*write_rest)(sent + n);
+                                  return;
+                                }
+                                result_ = ec;
+                                *write_rest = nullptr;  // ends the cycle of owners
+                                Complete();
+                              });
+  };
+  Wait w = Await([write_rest] { (*write_rest)(0); });
+  writing_.clear();
+  writing_.shrink_to_fit();
+  if (w != Wait::kDone) return false;
+  if (result_) {
+    LogText(texts_.send_failed);
+    return false;
+  }
+  return true;
+}
+
+void CClientThread::CloseSocket() {
+  auto closed = std::make_shared<std::promise<void>>();
+  auto ran = closed->get_future();
+  asio::post(socket_->get_executor(), [this, self = shared_from_this(), closed] {
+    asio::error_code ec;
+    socket_->shutdown(asio::ip::tcp::socket::shutdown_both, ec);
+    socket_->close(ec);
+    closed->set_value();
+  });
+  // A loop that has stopped runs nothing more: the socket then closes with
+  // this object.
+  ran.wait_for(std::chrono::seconds(5));
 }
 
 void CClientThread::PostQuit() {
-  asio::post(io_, [this] { Finish(); });
+  quit_ = true;
+  std::lock_guard<std::mutex> lock(mu_);
+  cv_.notify_one();
 }
 
 bool CClientThread::WaitEnded(std::chrono::milliseconds limit) {

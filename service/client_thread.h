@@ -1,14 +1,19 @@
-// A client connection served on a thread of its own: its own event loop,
-// a one-second timer for the inactivity time-out, and the read/reply cycle
-// around a protocol engine. SMTP and POP3 sessions derive from it.
+// A client connection served on a thread of its own: the thread runs the
+// protocol engine (which may wait for the disk), while the socket's reads
+// and writes run on the service's shared network loop, so that a session
+// costs one descriptor. The thread checks its inactivity time-out once a
+// second. SMTP and POP3 sessions derive from it.
 #pragma once
 
 #include <array>
 #include <asio.hpp>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <future>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,8 +35,9 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   CClientThread(ServiceHost& service, const ClientTexts& texts, std::string peer);
   ~CClientThread() override;
 
-  // Takes over the accepted connection and starts the thread. False when the
-  // thread cannot be made (the connection is then closed).
+  // Takes over the accepted connection (whose loop keeps running while the
+  // session lives) and starts the thread. False when the thread cannot be
+  // made; the connection is then closed.
   bool Start(asio::ip::tcp::socket accepted);
 
   uint32_t ThreadId() const override { return thread_id_; }
@@ -62,23 +68,36 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   ServiceHost& service() const { return service_; }
 
  private:
+  // How a wait for the network ended.
+  enum class Wait { kDone, kTimedOut, kQuit };
+
   void ThreadMain(std::shared_ptr<CClientThread> self);
-  void ReadNext();
-  void Flush();
-  void WriteRest(size_t sent);
-  void Finish();
-  void ArmTimer();
+  // One read into buffer_; the byte count, or nothing when the session ends.
+  std::optional<size_t> Receive();
+  // Sends the whole text; false when the session ends.
+  bool Send(std::string text);
+  // Runs `start` on the network loop, then waits for `done`, checking the
+  // time-out and the quit request once a second.
+  Wait Await(const std::function<void()>& start);
+  void Complete();
+  void CloseSocket();
+  static int64_t Now();
 
   ServiceHost& service_;
   ClientTexts texts_;
-  asio::io_context io_;
-  asio::ip::tcp::socket socket_;
-  asio::steady_timer timer_;
+  std::optional<asio::ip::tcp::socket> socket_;
   std::string peer_;
   std::array<char, 4096> buffer_{};
   std::string writing_;
   int sessions_before_ = 0;
-  bool finished_ = false;
+
+  std::mutex mu_;
+  std::condition_variable cv_;
+  bool done_ = false;  // the operation on the loop completed
+  asio::error_code result_;
+  size_t transferred_ = 0;
+  std::atomic<bool> quit_{false};
+
   std::atomic<int64_t> last_activity_;
   std::atomic<int64_t> last_progress_{0};  // last time a reply piece was sent
   std::atomic<uint32_t> thread_id_{0};

@@ -1,5 +1,6 @@
 // Process entry of the mail service.
 #include <cstdio>
+#include <cstdlib>
 
 #include "platform/registry.h"
 #include "service/osprey.h"
@@ -20,5 +21,12 @@ int main(int argc, char** argv) {
     return 2;
   }
   heron::COsprey service;
-  return service.ProcessCommandLine(argc, argv);
+  int code = service.ProcessCommandLine(argc, argv);
+  if (service.abandoned_sessions()) {
+    // A session thread that never ended still runs on the service object:
+    // end the process here, before anything it uses is destroyed.
+    std::fflush(nullptr);
+    std::_Exit(code);
+  }
+  return code;
 }

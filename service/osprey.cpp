@@ -15,12 +15,7 @@
 #include "smtp/smtp_thread.h"
 
 namespace heron {
-namespace {
-
-// The designed backlog of the listening sockets.
-constexpr int kListenBacklog = 5;
-
-}  // namespace
+namespace {}  // namespace
 
 COsprey::COsprey()
     : CNTService(kServiceName),
@@ -125,7 +120,9 @@ void COsprey::Run() {
     set_exit_code(1);
     return;
   }
-  // 5. Event watcher, servers, running.
+  // 5. Event watcher, servers, running. Every session costs a descriptor:
+  // take all the system grants.
+  RaiseDescriptorLimit();
   watcher_ = std::thread([this] { ServiceEventWatcher(); });
   StartServers();
   ReportStatus(kServiceRunning, 3000);
@@ -133,11 +130,13 @@ void COsprey::Run() {
   window_.Run(stop_event_);
   // 7. Wind down. Drop files not yet distributed wait for the next start.
   distribution_worker_.Stop();
+  session_starter_.Stop();
   Log(2, B5("郵件服務行程即將停止..."));
   stop_event_.Set();
   if (watcher_.joinable()) watcher_.join();
   reload_event_.Close();
   clear_log_event_.Close();
+  log_.Flush();
   mutex_.Release();
 }
 
@@ -252,13 +251,13 @@ bool COsprey::StartServers() {
       settings_.port,
       {B5("<POP3> 無法以通訊埠 %d  建立 POP3 通訊端。"),
        B5("<POP3> 無法以通訊埠 %d 啟動 POP3 行程。"), B5("<POP3> 行程已啟動，通訊埠 %d。")},
-      [this](asio::ip::tcp::socket s) { AcceptPop3(std::move(s)); });
+      [this](asio::ip::tcp::socket s) { HandOver(std::move(s), &COsprey::AcceptPop3); });
   if (!pop3_listener_) return false;
   smtp_listener_ = OpenListener(
       settings_.smtp_port,
       {B5("<SMTP> 無法以通訊埠 %d 建立 SMTP 通訊端。"),
        B5("<SMTP> 無法以通訊埠 %d 啟動 SMTP 行程。"), B5("<SMTP> 行程已啟動，通訊埠 %d。")},
-      [this](asio::ip::tcp::socket s) { AcceptSmtp(std::move(s)); });
+      [this](asio::ip::tcp::socket s) { HandOver(std::move(s), &COsprey::AcceptSmtp); });
   if (!smtp_listener_) return false;
   servers_running_ = true;
 
@@ -271,13 +270,13 @@ bool COsprey::StartServers() {
 
 std::unique_ptr<CListenSocket> COsprey::OpenListener(int32_t port, const ListenerTexts& texts,
                                                      CListenSocket::AcceptHandler accept) {
-  auto listener = std::make_unique<CListenSocket>(window_.io(), std::move(accept));
+  auto listener = std::make_unique<CListenSocket>(network_.io(), std::move(accept));
   bool valid_port = port >= 0 && port <= 65535;
   if (!valid_port || !listener->Create(static_cast<uint16_t>(port))) {
     Log(1, StrPrintf(texts.create_failed, port));
     return nullptr;
   }
-  if (!listener->Listen(kListenBacklog)) {
+  if (!listener->Listen(CListenSocket::MaxBacklog())) {
     Log(1, StrPrintf(texts.listen_failed, port));
     return nullptr;
   }
@@ -291,8 +290,13 @@ void COsprey::StopServers() {
   window_.KillTimer(minute_timer_);
   minute_timer_ = 0;
   servers_running_ = false;
-  pop3_listener_.reset();
-  smtp_listener_.reset();
+  // The listeners close on their own loop; connections handed over before
+  // that get their threads, and are stopped with the others.
+  network_.Call([this] {
+    pop3_listener_.reset();
+    smtp_listener_.reset();
+  });
+  session_starter_.Flush();
   StopSessionThreads(pop3_threads_);
   StopSessionThreads(smtp_threads_);
   Log(2, B5("郵件伺服器行程已停止"));
@@ -322,6 +326,7 @@ void COsprey::StopSessionThreads(std::list<std::shared_ptr<CSessionThread>>& thr
       Log(2, t->ThreadId(), B5("執行緒已結束"));
     } else {
       Log(1, t->ThreadId(), B5("無法正常結束執行緒"));  // abandoned, never killed
+      ++abandoned_;
     }
     std::lock_guard<std::mutex> lock(connection_lock_);
     threads.remove(t);
@@ -350,27 +355,50 @@ void COsprey::OnMinuteTimer() {
 
 namespace heron {
 
+void COsprey::HandOver(asio::ip::tcp::socket socket,
+                       void (COsprey::*accept)(asio::ip::tcp::socket)) {
+  auto held = std::make_shared<asio::ip::tcp::socket>(std::move(socket));
+  session_starter_.Post([this, held, accept] { (this->*accept)(std::move(*held)); });
+}
+
 void COsprey::AcceptSmtp(asio::ip::tcp::socket socket) {
+  std::shared_ptr<const OspreySettings> snapshot = Snapshot();
   std::string peer = CClientThread::PeerAddress(socket);
-  StartSession(smtp_threads_, std::make_shared<CSmtpThread>(*this, settings_, peer),
-               std::move(socket));
+  StartSession(
+      smtp_threads_, [&] { return std::make_shared<CSmtpThread>(*this, *snapshot, peer); },
+      std::move(socket));
 }
 
 void COsprey::AcceptPop3(asio::ip::tcp::socket socket) {
-  CPop3Socket::Config config{settings_.ip_filter, settings_.connections_limit};
+  std::shared_ptr<const OspreySettings> snapshot = Snapshot();
   std::string peer = CClientThread::PeerAddress(socket);
-  StartSession(pop3_threads_,
-               std::make_shared<CPop3Thread>(*this, std::move(config), settings_.mail_folder, peer),
-               std::move(socket));
+  StartSession(
+      pop3_threads_,
+      [&] {
+        CPop3Socket::Config config{snapshot->ip_filter, snapshot->connections_limit};
+        return std::make_shared<CPop3Thread>(*this, std::move(config), snapshot->mail_folder, peer);
+      },
+      std::move(socket));
 }
 
 void COsprey::StartSession(std::list<std::shared_ptr<CSessionThread>>& threads,
-                           std::shared_ptr<CClientThread> thread, asio::ip::tcp::socket socket) {
-  {
-    std::lock_guard<std::mutex> lock(connection_lock_);
-    threads.push_back(thread);
+                           const std::function<std::shared_ptr<CClientThread>()>& make,
+                           asio::ip::tcp::socket socket) {
+  // Whatever runs out here (memory, threads) costs this one connection: it
+  // is closed, and the service goes on.
+  std::shared_ptr<CClientThread> thread;
+  try {
+    thread = make();
+    {
+      std::lock_guard<std::mutex> lock(connection_lock_);
+      threads.push_back(thread);
+    }
+    if (thread->Start(std::move(socket))) return;
+  } catch (const std::exception&) {
   }
-  if (!thread->Start(std::move(socket))) SessionEnded(thread.get());
+  asio::error_code ec;
+  socket.close(ec);
+  if (thread) SessionEnded(thread.get());
 }
 
 void COsprey::SessionEnded(CSessionThread* thread) {

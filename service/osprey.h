@@ -15,6 +15,7 @@
 #include "platform/listen_socket.h"
 #include "platform/message_window.h"
 #include "platform/named_objects.h"
+#include "platform/network_loop.h"
 #include "platform/worker_thread.h"
 #include "service/accounts.h"
 #include "service/client_thread.h"
@@ -71,8 +72,11 @@ class COsprey : public CNTService, public ServiceHost {
   int CurrentTimeout() const override { return current_timeout_; }
   AccountStore& Accounts() override { return accounts_; }
   void SessionEnded(CSessionThread* thread) override;
+  // Session threads that did not end when stopped: they still use this
+  // object, so the process must end without destroying it.
+  bool abandoned_sessions() const { return abandoned_ > 0; }
 
-  // Listener accept notifications (main thread): a session thread per
+  // Accepted connections (session starter thread): a session thread per
   // connection, with a snapshot of the settings.
   void AcceptSmtp(asio::ip::tcp::socket socket);
   void AcceptPop3(asio::ip::tcp::socket socket);
@@ -95,8 +99,13 @@ class COsprey : public CNTService, public ServiceHost {
                                               CListenSocket::AcceptHandler accept);
   void ServiceEventWatcher();
   // Enters a session thread in its live list and starts it on the socket.
+  // Gives an accepted connection to the session starter (network loop).
+  void HandOver(asio::ip::tcp::socket socket, void (COsprey::*accept)(asio::ip::tcp::socket));
+  // Enters a new session thread in its live list and starts it on the
+  // socket (session starter).
   void StartSession(std::list<std::shared_ptr<CSessionThread>>& threads,
-                    std::shared_ptr<CClientThread> thread, asio::ip::tcp::socket socket);
+                    const std::function<std::shared_ptr<CClientThread>()>& make,
+                    asio::ip::tcp::socket socket);
   void StopSessionThreads(std::list<std::shared_ptr<CSessionThread>>& threads);
   // Logs a problem met while loading settings; kept until the log opens
   // when the log is not open yet.
@@ -105,6 +114,8 @@ class COsprey : public CNTService, public ServiceHost {
   SettingsStore store_;
   // Writes the trace log on a thread of its own; outlives every other member.
   LogWriter log_;
+  // Runs the listening and client sockets; outlives the sessions.
+  NetworkLoop network_;
   // First, so that it outlives every socket and timer that runs on it.
   MessageWindow window_;
   int minute_timer_ = 0;
@@ -139,6 +150,9 @@ class COsprey : public CNTService, public ServiceHost {
   // Distributes drop files one at a time, in the order they arrive, so that
   // neither accepting nor the main loop waits for the disk.
   WorkerThread distribution_worker_;
+  // Makes session threads for accepted connections, off the network loop.
+  WorkerThread session_starter_;
+  std::atomic<int> abandoned_{0};
 };
 
 }  // namespace heron
