@@ -15,7 +15,12 @@
 #include "smtp/smtp_thread.h"
 
 namespace heron {
-namespace {}  // namespace
+namespace {
+
+// Descriptors kept for everything but client connections.
+constexpr long kReservedDescriptors = 64;
+
+}  // namespace
 
 COsprey::COsprey()
     : CNTService(kServiceName),
@@ -122,7 +127,13 @@ void COsprey::Run() {
   }
   // 5. Event watcher, servers, running. Every session costs a descriptor:
   // take all the system grants.
-  RaiseDescriptorLimit();
+  long descriptors = RaiseDescriptorLimit();
+  if (descriptors > 0) {
+    // Each connection holds one descriptor and may open a file or two while
+    // it stores or reads mail; the rest stay for the log, the store and the
+    // folders.
+    max_connections_ = std::max<long>(1, (descriptors - kReservedDescriptors) / 2);
+  }
   watcher_ = std::thread([this] { ServiceEventWatcher(); });
   StartServers();
   ReportStatus(kServiceRunning, 3000);
@@ -357,6 +368,13 @@ namespace heron {
 
 void COsprey::HandOver(asio::ip::tcp::socket socket,
                        void (COsprey::*accept)(asio::ip::tcp::socket)) {
+  // Beyond what the descriptors allow, a connection is closed at once.
+  if (open_connections_ >= max_connections_) {
+    asio::error_code ec;
+    socket.close(ec);
+    return;
+  }
+  ++open_connections_;
   auto held = std::make_shared<asio::ip::tcp::socket>(std::move(socket));
   session_starter_.Post([this, held, accept] { (this->*accept)(std::move(*held)); });
 }
@@ -398,10 +416,15 @@ void COsprey::StartSession(std::list<std::shared_ptr<CSessionThread>>& threads,
   }
   asio::error_code ec;
   socket.close(ec);
-  if (thread) SessionEnded(thread.get());
+  if (thread) {
+    SessionEnded(thread.get());
+  } else {
+    --open_connections_;
+  }
 }
 
 void COsprey::SessionEnded(CSessionThread* thread) {
+  --open_connections_;
   std::lock_guard<std::mutex> lock(connection_lock_);
   auto same = [thread](const std::shared_ptr<CSessionThread>& t) { return t.get() == thread; };
   pop3_threads_.remove_if(same);

@@ -153,6 +153,10 @@ class COsprey : public CNTService, public ServiceHost {
   // Makes session threads for accepted connections, off the network loop.
   WorkerThread session_starter_;
   std::atomic<int> abandoned_{0};
+  // Connections handed to sessions and not yet ended, and how many the
+  // descriptor limit allows.
+  std::atomic<long> open_connections_{0};
+  std::atomic<long> max_connections_{1L << 30};
 };
 
 }  // namespace heron

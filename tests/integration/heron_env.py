@@ -2,6 +2,7 @@
 straight into its store, and the real osprey started and stopped."""
 
 import os
+import resource
 import shutil
 import signal
 import socket
@@ -132,9 +133,12 @@ class HeronHome:
         return subprocess.run([OSPREY, *args], env=self.env, capture_output=True,
                               timeout=timeout)
 
-    def start_debug(self):
+    def start_debug(self, nofile=None):
+        def limit():
+            if nofile:
+                resource.setrlimit(resource.RLIMIT_NOFILE, (nofile, nofile))
         return subprocess.Popen([OSPREY, "-d"], env=self.env, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE)
+                                stderr=subprocess.PIPE, preexec_fn=limit)
 
 
 class Osprey:
@@ -148,8 +152,8 @@ class Osprey:
         home.set_number("SmtpPort", self.smtp_port)
         self.proc = None
 
-    def start(self, wait_ports=True):
-        self.proc = self.home.start_debug()
+    def start(self, wait_ports=True, nofile=None):
+        self.proc = self.home.start_debug(nofile)
         if wait_ports:
             assert wait_for(lambda: port_open(self.pop3_port) and port_open(self.smtp_port)), \
                 "osprey did not open its ports"

@@ -1,0 +1,115 @@
+"""The real osprey at its limits: more connections than descriptors or
+ConnectionsLimit allow, and a drop file kept by a failed copy that must
+never give a mailbox a second copy."""
+
+import os
+import poplib
+import signal
+import smtplib
+import socket
+import struct
+import unittest
+
+from heron_env import REG_BINARY, MailTestCase, Osprey, mailbox_files, wait_for
+
+
+def accounts(entries):
+    """The stored account list: name, full name, password, NoExternalMail."""
+    def text(b):
+        return bytes([len(b)]) + b
+    out = bytearray(struct.pack("<H", len(entries)))
+    for name, password in entries:
+        out += text(name) + text(b"") + text(password) + struct.pack("<I", 0)
+    return bytes(out)
+
+
+def greeting(sock):
+    sock.settimeout(10)
+    try:
+        return sock.recv(200)
+    except OSError:
+        return b""
+
+
+class LimitsTest(MailTestCase):
+    def mail_goes_through(self):
+        with smtplib.SMTP("127.0.0.1", self.server.smtp_port, timeout=10) as c:
+            c.sendmail("a@remote.org", ["admin@example.com"], "Subject: after\r\n\r\nok\r\n")
+        self.wait_mail("admin")
+
+    def test_more_connections_than_descriptors(self):
+        self.server = Osprey(self.home).start(nofile=200)
+        held = []
+        try:
+            for _ in range(200):
+                try:
+                    held.append(socket.create_connection(("127.0.0.1", self.server.smtp_port), 5))
+                except OSError:
+                    break
+            replies = [greeting(s) for s in held]
+        finally:
+            for s in held:
+                s.close()
+        greeted = sum(1 for r in replies if r.startswith(b"220 "))
+        self.assertGreater(greeted, 20)
+        self.assertLess(greeted, 100)  # the rest were closed, not left hanging
+        self.assertIsNone(self.server.proc.poll(), "osprey ended")
+        # Once the sessions have gone, mail is accepted again.
+        self.assertTrue(self.home.wait_log("用戶端中斷連線", count=greeted))
+        self.mail_goes_through()
+
+    def test_connections_limit_refuses_the_rest(self):
+        self.home.set_number("ConnectionsLimit", 20)
+        self.start()
+        held = []
+        try:
+            for _ in range(30):
+                s = socket.create_connection(("127.0.0.1", self.server.smtp_port), 5)
+                held.append((s, greeting(s)))
+            replies = [r for _, r in held]
+        finally:
+            for s, _ in held:
+                s.close()
+        # 20 counted: the next is still greeted; at 21 counted, refused.
+        self.assertEqual(sum(1 for r in replies if r.startswith(b"220 ")), 21)
+        self.assertEqual(replies[21:], [b"421 Service not available. Too many users!\r\n"] * 9)
+        self.assertTrue(wait_for(lambda: self.home.log_text().count("IP:  127.0.0.1") >= 30))
+        self.mail_goes_through()
+
+
+class KeptDropFileTest(MailTestCase):
+    def test_a_retry_after_kill_9_gives_no_second_copy(self):
+        self.home.set_value("UserAccounts", "Users", REG_BINARY, accounts([(b"admin", b"pw")]))
+        mail = os.path.join(self.home.path, "Mailboxes")
+        os.makedirs(mail)
+        with open(os.path.join(mail, "queue"), "w") as f:
+            f.write("a file where the queue folder belongs")
+        s = self.start()
+        with smtplib.SMTP("127.0.0.1", s.smtp_port, timeout=10) as c:
+            c.login("admin", "pw")
+            c.sendmail("admin@example.com", ["admin@example.com", "far@far.net"],
+                       "Subject: kept\r\n\r\nbody\r\n")
+        self.wait_mail("admin")
+        drop = os.path.join(mail, "drop")
+        self.assertTrue(self.home.wait_log("複製失敗"))
+        self.assertEqual(len([f for f in os.listdir(drop) if f.endswith(".eml")]), 1)
+
+        # admin fetches and deletes the copy, then the service dies.
+        p = poplib.POP3("127.0.0.1", s.pop3_port, timeout=10)
+        p.user("admin")
+        p.pass_("pw")
+        p.retr(1)
+        p.dele(1)
+        p.quit()
+        s.proc.send_signal(signal.SIGKILL)
+        s.proc.wait()
+        os.remove(os.path.join(mail, "queue"))
+
+        self.server = Osprey(self.home, pop3_port=s.pop3_port, smtp_port=s.smtp_port).start()
+        self.assertTrue(wait_for(lambda: not os.listdir(drop)), os.listdir(drop))
+        self.assertEqual(len(mailbox_files(self.home, "queue")), 1)
+        self.assertEqual(mailbox_files(self.home, "admin"), {})
+
+
+if __name__ == "__main__":
+    unittest.main()
