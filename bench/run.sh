@@ -24,7 +24,7 @@ usage: bench/run.sh [options]
   --rounds N           rounds of A B (default 3)
   --messages M         SMTP messages per run at 4 KiB (default 1000)
   --large-messages M   SMTP messages per run at 256 KiB (default 200)
-  --sessions C         parallel SMTP sessions (default 10)
+  --sessions LIST      parallel SMTP sessions, comma-separated (default 1,10,50,200)
   --pop3-users C       parallel POP3 users, one connection each (default 10)
   --pop3-messages N    messages in each POP3 mailbox (default 1000)
   --pop3-size BYTES    size of each POP3 message (default 4096)
@@ -34,7 +34,7 @@ EOF
 }
 
 quick=0 keep=0 osprey="" tools=""
-rounds=3 smtp_small=1000 smtp_large=200 sessions=10
+rounds=3 smtp_small=1000 smtp_large=200 sessions=1,10,50,200
 pop3_users=10 pop3_messages=1000 pop3_size=4096 idle_count=500
 while (($#)); do
   case "$1" in
@@ -57,6 +57,7 @@ while (($#)); do
 done
 if ((quick)); then
   rounds=1 smtp_small=100 smtp_large=10 pop3_users=4 pop3_messages=50 idle_count=50
+  sessions=1,10
 fi
 peers=$((!quick))
 
@@ -75,6 +76,7 @@ cleanup() {
   local rc=$?
   set +e
   [[ -n "$IDLE_PID" ]] && kill "$IDLE_PID" 2>/dev/null && wait "$IDLE_PID" 2>/dev/null
+  [[ -n "${SAMPLER_PID:-}" ]] && kill "$SAMPLER_PID" 2>/dev/null
   stop_osprey
   stop_postfix
   stop_dovecot
@@ -211,8 +213,8 @@ fi
 [[ -x "$osprey" ]] || die "not an executable: $osprey"
 osprey=$(readlink -f "$osprey")
 [[ -n "$tools" ]] || tools=$(dirname "$osprey")/../bench
-[[ -x "$tools/pop3_load" && -x "$tools/smtp_idle" ]] ||
-  die "pop3_load and smtp_idle not found in $tools (build the bench_tools target)"
+[[ -x "$tools/pop3_load" && -x "$tools/smtp_idle" && -x "$tools/smtp_load" && -x "$tools/fsync_rate" ]] ||
+  die "the load tools are not in $tools (build the bench_tools target)"
 tools=$(readlink -f "$tools")
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/heron-bench.XXXXXX")
@@ -506,28 +508,74 @@ listen_overflows() {
     for (i = 1; i <= NF; i++) if (name[i] == "ListenOverflows") print $i }' /proc/net/netstat
 }
 
-# SMTP acceptance: messages per second from the first connection until the
-# last message is a file in the recipient's mailbox folder. Sets SMTP_RATE
-# (or "fail") and SMTP_OVERFLOWS.
-smtp_load() {  # PORT MAILBOX_FOLDER RECIPIENT COUNT SIZE
-  local port=$1 folder=$2 rcpt=$3 count=$4 size=$5 t0 t1 out o0
-  SMTP_RATE=fail SMTP_OVERFLOWS=0
+# Peak resident memory (KiB) of a server's processes while a load runs:
+# sampled every 0.2 s into a file until the sampler is stopped.
+SAMPLER_PID=""
+start_sampler() {  # PIDS_FUNCTION FILE
+  local pids_of=$1 file=$2
+  echo 0 >"$file"
+  (
+    peak=0
+    while :; do
+      read -r rss _ <<<"$(memory_of $($pids_of))"
+      ((rss > peak)) && { peak=$rss; echo "$peak" >"$file"; }
+      sleep 0.2
+    done
+  ) &
+  SAMPLER_PID=$!
+}
+stop_sampler() {
+  if [[ -n "$SAMPLER_PID" ]]; then
+    kill "$SAMPLER_PID" 2>/dev/null || true
+    wait "$SAMPLER_PID" 2>/dev/null || true
+  fi
+  SAMPLER_PID=""
+}
+
+# SMTP acceptance with smtp_load: messages per second from the first
+# connection until the last message is a file in the recipient's mailbox
+# folder, the latency per message (connect to the reply after the data) and
+# of the greeting, listen-queue overflows and the server's peak memory.
+# Sets SMTP_RATE, SMTP_P50, SMTP_P99, SMTP_GREET99, SMTP_OVERFLOWS and
+# SMTP_PEAK_KIB (each "fail" when the run failed).
+smtp_load() {  # PORT MAILBOX_FOLDER RECIPIENT COUNT SIZE SESSIONS PIDS_FUNCTION [--flood]
+  local port=$1 folder=$2 rcpt=$3 count=$4 size=$5 conc=$6 pids_of=$7 flood=${8:-} t0 t1 out o0
+  SMTP_RATE=fail SMTP_P50=fail SMTP_P99=fail SMTP_GREET99=fail SMTP_OVERFLOWS=fail SMTP_PEAK_KIB=fail
   empty_folder "$folder"
   o0=$(listen_overflows)
+  start_sampler "$pids_of" "$WORK/peak"
   t0=$(now)
-  if ! out=$(smtp_source -m "$count" -s "$sessions" -l "$size" -f "$SENDER" -t "$rcpt" \
-    "127.0.0.1:$port" 2>&1); then
-    log "smtp-source failed: ${out:0:300}"
+  if ! out=$(timeout $((300 + count)) "$tools/smtp_load" --port "$port" --sessions "$conc" \
+    --messages "$count" --size "$size" --from "$SENDER" --to "$rcpt" $flood 2>&1); then
+    stop_sampler
+    log "smtp_load failed: ${out:0:300}"
     return
   fi
   if ! wait_until $((60 + count / 20)) folder_has "$folder" "$count"; then
+    stop_sampler
     log "only $(count_files "$folder") of $count messages reached $folder"
     return
   fi
   t1=$(now)
+  stop_sampler
   SMTP_OVERFLOWS=$(($(listen_overflows) - o0))
+  SMTP_PEAK_KIB=$(cat "$WORK/peak")
   empty_folder "$folder"
   SMTP_RATE=$(calc "$count / ($t1 - $t0)")
+  SMTP_P50=$(sed -E 's/.* p50_ms=([0-9.]+).*/\1/' <<<"$out")
+  SMTP_P99=$(sed -E 's/.* p99_ms=([0-9.]+).*/\1/' <<<"$out")
+  SMTP_GREET99=$(sed -E 's/.* greet_p99_ms=([0-9.]+).*/\1/' <<<"$out")
+}
+
+# Messages per run for a session count: enough for every session to send
+# several, within the time of a run.
+smtp_count() {  # SIZE SESSIONS
+  local base=$smtp_small
+  (($1 > 4096)) && base=$smtp_large
+  local n=$((base * $2 / 10))
+  ((n < base / 5)) && n=$((base / 5))
+  ((n > base * 2)) && n=$((base * 2))
+  echo "$n"
 }
 
 # One message of about SIZE bytes: headers, then lines of 76 characters.
@@ -628,23 +676,45 @@ log "osprey: SMTP $OSPREY_SMTP, POP3 $OSPREY_POP3$( ((peers)) &&
 declare -A R=()
 add() { R[$1]+="$2 "; }
 
+# The disk's own rate of durable small writes, in the folder the servers use.
+FSYNC1=$("$tools/fsync_rate" --folder "$WORK" --writers 1 --seconds $((quick ? 2 : 5)) | sed 's/.*=//')
+FSYNC8=$("$tools/fsync_rate" --folder "$WORK" --writers 8 --seconds $((quick ? 2 : 5)) | sed 's/.*=//')
+log "fsync rate: $FSYNC1/s with one writer, $FSYNC8/s with 8"
+
 run_started=$SECONDS
 for ((round = 1; round <= rounds; round++)); do
   log "round $round of $rounds"
-  # 1. SMTP acceptance, 4 KiB and 256 KiB.
+  # 1. SMTP acceptance, 4 KiB and 256 KiB, at each session count; then
+  # the flood case: 10 sessions of 4 KiB while one client pipelines NOOP.
   for size in 4096 262144; do
-    count=$smtp_small
-    ((size > 4096)) && count=$smtp_large
-    smtp_load "$OSPREY_SMTP" "$OSPREY_MAILBOX" "admin@$DOMAIN" "$count" "$size"
-    add "smtp$size.heron" "$SMTP_RATE"
-    add "ovf$size.heron" "$SMTP_OVERFLOWS"
-    log "  SMTP $((size / 1024)) KiB osprey: $SMTP_RATE msgs/s ($SMTP_OVERFLOWS listen queue overflows)"
-    if ((peers)); then
-      smtp_load "$POSTFIX_SMTP" "$POSTFIX_MAILBOX" "bench@$DOMAIN" "$count" "$size"
-      add "smtp$size.peer" "$SMTP_RATE"
-      add "ovf$size.peer" "$SMTP_OVERFLOWS"
-      log "  SMTP $((size / 1024)) KiB Postfix: $SMTP_RATE msgs/s ($SMTP_OVERFLOWS listen queue overflows)"
+    for conc in ${sessions//,/ }; do
+      count=$(smtp_count "$size" "$conc")
+      for who in heron peer; do
+        if [[ $who == heron ]]; then
+          smtp_load "$OSPREY_SMTP" "$OSPREY_MAILBOX" "admin@$DOMAIN" "$count" "$size" "$conc" osprey_pids
+        else
+          ((peers)) || continue
+          smtp_load "$POSTFIX_SMTP" "$POSTFIX_MAILBOX" "bench@$DOMAIN" "$count" "$size" "$conc" postfix_pids
+        fi
+        k=smtp$size.$conc
+        add "$k.msgs.$who" "$SMTP_RATE"; add "$k.p50.$who" "$SMTP_P50"; add "$k.p99.$who" "$SMTP_P99"
+        add "$k.ovf.$who" "$SMTP_OVERFLOWS"; add "$k.peak.$who" "$SMTP_PEAK_KIB"
+        log "  SMTP $((size / 1024)) KiB x $conc sessions $who: $SMTP_RATE msgs/s, p50 $SMTP_P50 ms," \
+          "p99 $SMTP_P99 ms, $SMTP_OVERFLOWS overflows, peak ${SMTP_PEAK_KIB} KiB"
+      done
+    done
+  done
+  count=$(smtp_count 4096 10)
+  for who in heron peer; do
+    if [[ $who == heron ]]; then
+      smtp_load "$OSPREY_SMTP" "$OSPREY_MAILBOX" "admin@$DOMAIN" "$count" 4096 10 osprey_pids --flood
+    else
+      ((peers)) || continue
+      smtp_load "$POSTFIX_SMTP" "$POSTFIX_MAILBOX" "bench@$DOMAIN" "$count" 4096 10 postfix_pids --flood
     fi
+    add "flood.msgs.$who" "$SMTP_RATE"; add "flood.greet99.$who" "$SMTP_GREET99"
+    add "flood.peak.$who" "$SMTP_PEAK_KIB"
+    log "  flood $who: others $SMTP_RATE msgs/s, greeting p99 $SMTP_GREET99 ms, peak ${SMTP_PEAK_KIB} KiB"
   done
   # 2. POP3 retrieval.
   fill_osprey_mailboxes
@@ -747,16 +817,24 @@ else
 fi
 echo "Rounds: $rounds (osprey, then peer, in each); figures are medians over rounds;"
 echo "ratio = median of the per-round ratios Heron/peer. Load generators: smtp-source"
-echo "($sessions sessions, one message per connection), pop3_load, smtp_idle. Run time ${run_seconds}s."
+echo "smtp_load (one message per connection), pop3_load, smtp_idle. Run time ${run_seconds}s."
 echo
 printf '| load | Heron | %s | Heron/peer | better |\n' "peer"
 echo "|---|---|---|---|---|"
-row "SMTP 4 KiB, $smtp_small msgs, $sessions sessions: msgs/s into mailbox ($peer_smtp)" smtp4096 higher
-echo "| SMTP 4 KiB: p50 / p99 latency per message | n/a | n/a | - | lower |"
-row "SMTP 4 KiB: listen queue overflows per run" ovf4096 lower count
-row "SMTP 256 KiB, $smtp_large msgs, $sessions sessions: msgs/s into mailbox ($peer_smtp)" smtp262144 higher
-echo "| SMTP 256 KiB: p50 / p99 latency per message | n/a | n/a | - | lower |"
-row "SMTP 256 KiB: listen queue overflows per run" ovf262144 lower count
+for size in 4096 262144; do
+  for conc in ${sessions//,/ }; do
+    k=smtp$size.$conc
+    row "SMTP $((size / 1024)) KiB, $(smtp_count "$size" "$conc") msgs, $conc sessions: msgs/s into mailbox ($peer_smtp)" "$k.msgs" higher
+    row "SMTP $((size / 1024)) KiB, $conc sessions: p50 latency per message, ms" "$k.p50" lower
+    row "SMTP $((size / 1024)) KiB, $conc sessions: p99 latency per message, ms" "$k.p99" lower
+    row "SMTP $((size / 1024)) KiB, $conc sessions: listen queue overflows per run" "$k.ovf" lower count
+    row "SMTP $((size / 1024)) KiB, $conc sessions: peak RSS, MiB" "$k.peak" lower mib
+  done
+done
+row "Flood: 10 sessions of 4 KiB beside one NOOP flood: msgs/s of the others" flood.msgs higher
+row "Flood: greeting p99 of the others, ms" flood.greet99 lower
+row "Flood: peak RSS, MiB" flood.peak lower mib
+echo "| Disk: fsyncs/s, one writer / 8 writers (no server) | $FSYNC1 / $FSYNC8 | - | - | - |"
 row "POP3 $pop3_users users x $pop3_messages msgs of $((pop3_size / 1024)) KiB: msgs/s ($peer_pop3)" pop3 higher
 row "POP3 same run: MiB/s ($peer_pop3)" pop3mib higher
 row "POP3: seconds until all $pop3_users connections were greeted (not in the rates)" pop3conn lower
@@ -767,9 +845,44 @@ row "Idle: RSS per connection, KiB ($peer_smtp)" idle_per lower
 row "Idle: PSS per connection, KiB ($peer_smtp)" idle_pss lower
 echo
 echo "Per round (Heron | peer):"
-for key in smtp4096 ovf4096 smtp262144 ovf262144 pop3 pop3mib pop3conn pop3ovf idle_per idle_pss; do
-  printf '  %-10s %s| %s\n' "$key" "${R[$key.heron]:-}" "${R[$key.peer]:--}"
+for key in $(printf '%s\n' "${!R[@]}" | sed 's/\.\(heron\|peer\)$//' | sort -u); do
+  printf '  %-22s %s| %s\n' "$key" "${R[$key.heron]:-}" "${R[$key.peer]:--}"
 done
+
+# One machine-readable line per figure.
+result() {  # NAME SESSIONS KEY [mib | count]
+  local h p r
+  h=$(fig "$3.heron"); p=$(fig "$3.peer"); r=$(ratio "$3")
+  [[ "${4:-}" == count || "$p" == - ]] && r="-"
+  if [[ "${4:-}" == mib ]]; then h=$(kib2mib "$h"); p=$(kib2mib "$p"); fi
+  echo "RESULT load=$1 sessions=$2 heron=$h peer=$p ratio=$r"
+}
+echo
+for size in 4096 262144; do
+  for conc in ${sessions//,/ }; do
+    n=smtp$((size / 1024))k
+    result "$n" "$conc" "smtp$size.$conc.msgs"
+    result "$n.p50_ms" "$conc" "smtp$size.$conc.p50"
+    result "$n.p99_ms" "$conc" "smtp$size.$conc.p99"
+    result "$n.overflows" "$conc" "smtp$size.$conc.ovf" count
+    result "$n.peak_mib" "$conc" "smtp$size.$conc.peak" mib
+  done
+done
+result flood.others_msgs 10 flood.msgs
+result flood.greet_p99_ms 10 flood.greet99
+result flood.peak_mib 11 flood.peak mib
+keep() {  # WHO: the others' rate under the flood over the rate without it
+  local f n
+  f=$(fig "flood.msgs.$1"); n=$(fig "smtp4096.10.msgs.$1")
+  [[ "$f" == fail || "$f" == - || "$n" == fail || "$n" == - ]] && { echo "$f"; return; }
+  calc "$f / $n" 2
+}
+echo "RESULT load=flood.others_kept sessions=10 heron=$(keep heron) peer=$(keep peer) ratio=-"
+echo "RESULT load=fsync sessions=1 heron=$FSYNC1 peer=- ratio=-"
+echo "RESULT load=fsync sessions=8 heron=$FSYNC8 peer=- ratio=-"
+result pop3 "$pop3_users" pop3
+result pop3.mib_per_s "$pop3_users" pop3mib
+result idle.kib_per_conn "$idle_count" idle_per
 
 # A failed figure fails the run.
 for key in "${!R[@]}"; do

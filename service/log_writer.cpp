@@ -8,10 +8,16 @@ namespace heron {
 namespace {
 
 void Stamp(LogItem& item) {
+  // The local time of a second is worked out once per thread and second.
+  thread_local time_t cached_secs = -1;
+  thread_local std::tm cached{};
   timeval tv;
   gettimeofday(&tv, nullptr);
-  time_t secs = tv.tv_sec;
-  localtime_r(&secs, &item.time);
+  if (tv.tv_sec != cached_secs) {
+    cached_secs = tv.tv_sec;
+    localtime_r(&cached_secs, &cached);
+  }
+  item.time = cached;
   item.millis = static_cast<int>(tv.tv_usec / 1000);
 }
 
@@ -71,12 +77,23 @@ LogWriter::LogWriter(std::string default_folder, size_t producer_bytes, size_t t
 LogWriter::~LogWriter() { Stop(); }
 
 void LogWriter::Post(int level, uint32_t thread_id, std::string text, uint64_t producer) {
+  if (level > level_) return;
   LogItem item;
   item.level = level;
   item.thread_id = thread_id;
   item.text = std::move(text);
   Stamp(item);
   queue_.Push(std::move(item), producer);
+}
+
+void LogWriter::SetSettings(const LogSettings& settings) {
+  // Raised at once, lowered once the lines queued before have been judged by
+  // the old level.
+  if (settings.level > level_) level_ = settings.level;
+  Run([this, settings](TraceLog& t) {
+    t.set_settings(settings);
+    level_ = settings.level;
+  });
 }
 
 void LogWriter::Run(std::function<void(TraceLog&)> operation) {

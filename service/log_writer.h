@@ -5,6 +5,7 @@
 // than they are written waits for its own lines, never for another's.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -68,8 +69,11 @@ class LogWriter {
                      size_t total_bytes = 8 * 1024 * 1024);
   ~LogWriter();
 
-  // A line of the given level; see LogQueue::Push for `producer`.
+  // A line of the given level; see LogQueue::Push for `producer`. Lines
+  // above the level in force are dropped here, before they cost anything.
   void Post(int level, uint32_t thread_id, std::string text, uint64_t producer = 0);
+  // The LogLevel in force, applied to the trace log in its turn.
+  void SetSettings(const LogSettings& settings);
   // Runs an operation on the trace log after every line queued before it.
   void Run(std::function<void(TraceLog&)> operation);
   // Waits until everything queued so far is written.
@@ -81,6 +85,8 @@ class LogWriter {
   void Main();
 
   TraceLog trace_;
+  // The highest level any setting queued so far lets through.
+  std::atomic<int> level_{3};
   LogQueue queue_;
   std::thread thread_;
 };

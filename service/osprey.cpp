@@ -208,7 +208,7 @@ void COsprey::LoadSettings(LoadMode mode) {
   Log(2, B5("載入系統設定值..."));
   LogSettings log = ReadLogSettings(store_);
   bool log_changed = !(log == settings_.log);
-  log_.Run([log](TraceLog& t) { t.set_settings(log); });
+  log_.SetSettings(log);
   settings_.log = log;
   ReadScalarSettings(store_, settings_);
   current_timeout_ = settings_.timeout;
