@@ -508,8 +508,9 @@ listen_overflows() {
     for (i = 1; i <= NF; i++) if (name[i] == "ListenOverflows") print $i }' /proc/net/netstat
 }
 
-# Peak resident memory (KiB) of a server's processes while a load runs:
-# sampled every 0.2 s into a file until the sampler is stopped.
+# Peak memory (KiB, PSS: pages shared between a server's processes count
+# once) of a server's processes while a load runs: sampled every 0.2 s into a
+# file until the sampler is stopped, and once more then.
 SAMPLER_PID=""
 start_sampler() {  # PIDS_FUNCTION FILE
   local pids_of=$1 file=$2
@@ -517,17 +518,22 @@ start_sampler() {  # PIDS_FUNCTION FILE
   (
     peak=0
     while :; do
-      read -r rss _ <<<"$(memory_of $($pids_of))"
-      ((rss > peak)) && { peak=$rss; echo "$peak" >"$file"; }
+      read -r _ pss _ <<<"$(memory_of $($pids_of))"
+      ((pss > peak)) && { peak=$pss; echo "$peak" >"$file"; }
       sleep 0.2
     done
   ) &
   SAMPLER_PID=$!
+  SAMPLER_OF=$pids_of SAMPLER_FILE=$file
 }
 stop_sampler() {
   if [[ -n "$SAMPLER_PID" ]]; then
     kill "$SAMPLER_PID" 2>/dev/null || true
     wait "$SAMPLER_PID" 2>/dev/null || true
+    local pss last
+    read -r _ pss _ <<<"$(memory_of $($SAMPLER_OF))"
+    last=$(cat "$SAMPLER_FILE")
+    ((pss > last)) && echo "$pss" >"$SAMPLER_FILE"
   fi
   SAMPLER_PID=""
 }
@@ -700,7 +706,7 @@ for ((round = 1; round <= rounds; round++)); do
         add "$k.msgs.$who" "$SMTP_RATE"; add "$k.p50.$who" "$SMTP_P50"; add "$k.p99.$who" "$SMTP_P99"
         add "$k.ovf.$who" "$SMTP_OVERFLOWS"; add "$k.peak.$who" "$SMTP_PEAK_KIB"
         log "  SMTP $((size / 1024)) KiB x $conc sessions $who: $SMTP_RATE msgs/s, p50 $SMTP_P50 ms," \
-          "p99 $SMTP_P99 ms, $SMTP_OVERFLOWS overflows, peak ${SMTP_PEAK_KIB} KiB"
+          "p99 $SMTP_P99 ms, $SMTP_OVERFLOWS overflows, peak PSS ${SMTP_PEAK_KIB} KiB"
       done
     done
   done
@@ -828,12 +834,12 @@ for size in 4096 262144; do
     row "SMTP $((size / 1024)) KiB, $conc sessions: p50 latency per message, ms" "$k.p50" lower
     row "SMTP $((size / 1024)) KiB, $conc sessions: p99 latency per message, ms" "$k.p99" lower
     row "SMTP $((size / 1024)) KiB, $conc sessions: listen queue overflows per run" "$k.ovf" lower count
-    row "SMTP $((size / 1024)) KiB, $conc sessions: peak RSS, MiB" "$k.peak" lower mib
+    row "SMTP $((size / 1024)) KiB, $conc sessions: peak PSS, MiB" "$k.peak" lower mib
   done
 done
 row "Flood: 10 sessions of 4 KiB beside one NOOP flood: msgs/s of the others" flood.msgs higher
 row "Flood: greeting p99 of the others, ms" flood.greet99 lower
-row "Flood: peak RSS, MiB" flood.peak lower mib
+row "Flood: peak PSS, MiB" flood.peak lower mib
 echo "| Disk: fsyncs/s, one writer / 8 writers (no server) | $FSYNC1 / $FSYNC8 | - | - | - |"
 row "POP3 $pop3_users users x $pop3_messages msgs of $((pop3_size / 1024)) KiB: msgs/s ($peer_pop3)" pop3 higher
 row "POP3 same run: MiB/s ($peer_pop3)" pop3mib higher

@@ -36,8 +36,11 @@ struct Host : heron::SmtpSessionHost {
   }
   std::string NewMessageId() override { return "0123456789ABCDEF0123456789ABCDEF"; }
   std::time_t Now() override { return 1796576779; }
-  bool StoreMessage(const std::string&, const std::string& content) override {
-    return !content.empty();
+  bool StoreMessage(const std::string&,
+                    const std::function<void(const heron::MessageWriter&)>& produce) override {
+    size_t size = 0;
+    produce([&size](std::string_view piece) { size += piece.size(); });
+    return size > 0;
   }
   Storage storage;
   heron::AccountStore store;

@@ -34,9 +34,10 @@ std::string DirName(const std::string& path) {
 }
 
 // Writes a new file at `tmp` from a producer, fsyncs it and renames it to
-// `path`, then fsyncs the target folder.
+// `path`, then (unless the caller syncs it later) fsyncs the target folder.
 template <typename Producer>
-bool WriteThenRename(const std::string& tmp, const std::string& path, Producer produce) {
+bool WriteThenRename(const std::string& tmp, const std::string& path, Producer produce,
+                     bool sync_folder = true) {
   int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   bool ok = produce(fd) && fsync(fd) == 0;
@@ -48,7 +49,7 @@ bool WriteThenRename(const std::string& tmp, const std::string& path, Producer p
   }
   // Not durable unless the rename is: then the file is taken back, so that
   // a failure reported to the caller leaves nothing behind.
-  if (!SyncFolder(DirName(path))) {
+  if (sync_folder && !SyncFolder(DirName(path))) {
     unlink(path.c_str());
     return false;
   }
@@ -114,22 +115,26 @@ bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 
 
 bool DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
-bool CopyFileDurable(const std::string& from, const std::string& to, const std::string& tmp_dir) {
+bool CopyFileDurable(const std::string& from, const std::string& to, const std::string& tmp_dir,
+                     bool sync_folder) {
   int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
   std::string tmp = (tmp_dir.empty() ? to + "." : tmp_dir + "/") + NewGuidHex() + ".tmp";
-  bool ok = WriteThenRename(tmp, to, [in](int out) {
-    char buf[65536];
-    for (;;) {
-      ssize_t n = read(in, buf, sizeof buf);
-      if (n == 0) return true;
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return false;
-      }
-      if (!WriteAll(out, buf, static_cast<size_t>(n))) return false;
-    }
-  });
+  bool ok = WriteThenRename(
+      tmp, to,
+      [in](int out) {
+        char buf[65536];
+        for (;;) {
+          ssize_t n = read(in, buf, sizeof buf);
+          if (n == 0) return true;
+          if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+          }
+          if (!WriteAll(out, buf, static_cast<size_t>(n))) return false;
+        }
+      },
+      sync_folder);
   close(in);
   return ok;
 }
@@ -156,10 +161,38 @@ bool WriteFileAtomic(const std::string& tmp_dir, const std::string& path, const 
                          [&data](int fd) { return WriteAll(fd, data.data(), data.size()); });
 }
 
+bool WriteFileAtomic(const std::string& tmp_dir, const std::string& path,
+                     const std::function<void(const PieceWriter&)>& produce) {
+  if (!CreateFolderPath(tmp_dir, 0700)) return false;
+  std::string tmp = tmp_dir + "/" + NewGuidHex() + ".tmp";
+  return WriteThenRename(tmp, path, [&produce](int fd) {
+    constexpr size_t kBuffer = 64 * 1024;
+    std::string buffer;
+    buffer.reserve(kBuffer);
+    bool ok = true;
+    produce([&](std::string_view piece) {
+      if (!ok) return;
+      if (buffer.size() + piece.size() > kBuffer) {
+        ok = WriteAll(fd, buffer.data(), buffer.size());
+        buffer.clear();
+        if (ok && piece.size() > kBuffer) {
+          ok = WriteAll(fd, piece.data(), piece.size());
+          return;
+        }
+      }
+      buffer.append(piece);
+    });
+    return ok && WriteAll(fd, buffer.data(), buffer.size());
+  });
+}
+
 bool ReadFile(const std::string& path, std::string& out) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   out.clear();
+  // Room for the whole file at once (and a little for a reply around it).
+  struct stat st;
+  if (fstat(fd, &st) == 0 && st.st_size > 0) out.reserve(static_cast<size_t>(st.st_size) + 256);
   char buf[65536];
   for (;;) {
     ssize_t n = read(fd, buf, sizeof buf);

@@ -4,8 +4,10 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace heron {
@@ -27,8 +29,10 @@ bool DeleteFile(const std::string& path);
 // Copies a file's bytes to `to` through a temporary file (in `tmp_dir`, or
 // beside `to` when empty), fsync and rename, replacing `to`. Success only
 // when the whole copy is durable.
+// Without `sync_folder` the caller fsyncs the target folder itself before it
+// relies on the copy (one fsync for many copies).
 bool CopyFileDurable(const std::string& from, const std::string& to,
-                     const std::string& tmp_dir = "");
+                     const std::string& tmp_dir = "", bool sync_folder = true);
 // Finds a child of `dir` whose name equals `name` without regard to ASCII
 // case; an exact match is preferred.
 std::optional<std::string> FindChildNoCase(const std::string& dir, const std::string& name);
@@ -36,6 +40,10 @@ std::optional<std::string> FindChildNoCase(const std::string& dir, const std::st
 // (same file system) is written, fsynced and renamed into place, and the
 // target folder is fsynced.
 bool WriteFileAtomic(const std::string& tmp_dir, const std::string& path, const std::string& data);
+// The same for bytes that `produce` hands over piece by piece (buffered).
+using PieceWriter = std::function<void(std::string_view)>;
+bool WriteFileAtomic(const std::string& tmp_dir, const std::string& path,
+                     const std::function<void(const PieceWriter&)>& produce);
 bool ReadFile(const std::string& path, std::string& out);
 // The last min(size, `limit`) - 1 bytes of a file (fewer when it shrinks
 // meanwhile); false when it cannot be opened.

@@ -33,10 +33,14 @@ std::string CPop3Socket::TakeOutput() {
   return out;
 }
 
-void CPop3Socket::Reply(const std::string& text, LogAs log) {
-  out_ += text;
-  out_ += "\r\n";
+void CPop3Socket::Reply(std::string text, LogAs log) {
   host_.Log(log == LogAs::kOpening ? text.substr(0, 100) + "..." : text);
+  if (out_.empty()) {
+    out_ = std::move(text);
+  } else {
+    out_ += text;
+  }
+  out_ += "\r\n";
 }
 
 void CPop3Socket::Receive(std::string_view bytes) {
@@ -189,12 +193,11 @@ void CPop3Socket::Retr(const std::string& arg) {
   std::string content;
   if (!ReadMessage(arg, n, content)) return;
   size_t file_size = content.size();
-  std::string_view text(content);
-  text = TrimMessageEnd(text.substr(0, text.find('\0')));
-  std::string reply = StrPrintf("+OK %zu octets\r\n", file_size);
-  reply.append(text);
-  reply += "\r\n.";
-  Reply(reply, LogAs::kOpening);
+  // The reply is made in the file's own buffer: a large message is held once.
+  content.resize(TrimMessageEnd(std::string_view(content).substr(0, content.find('\0'))).size());
+  content.insert(0, StrPrintf("+OK %zu octets\r\n", file_size));
+  content += "\r\n.";
+  Reply(std::move(content), LogAs::kOpening);
   if (n - 1 > highest_retrieved_) highest_retrieved_ = n - 1;
 }
 

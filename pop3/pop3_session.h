@@ -56,7 +56,7 @@ class CPop3Socket {
  private:
   // How a reply is logged: whole, or a message's first 100 characters.
   enum class LogAs { kWhole, kOpening };
-  void Reply(const std::string& text, LogAs log = LogAs::kWhole);
+  void Reply(std::string text, LogAs log = LogAs::kWhole);
   void Process(const std::string& line);
   void Transaction(const std::string& cmd, const std::string& arg);
   void ScanMailbox();

@@ -19,6 +19,8 @@ namespace {
 
 // Descriptors kept for everything but client connections.
 constexpr long kReservedDescriptors = 64;
+// Drop files distributed together, sharing their folder syncs.
+constexpr size_t kDistributionBatch = 64;
 
 }  // namespace
 
@@ -186,7 +188,7 @@ void COsprey::OnMessage(unsigned msg, std::string text, uint64_t lparam) {
       break;
     }
     case WM_MESSAGE_RECEIVED:
-      distribution_worker_.Post([this, drop = std::move(text)] { distribution_.Distribute(drop); });
+      QueueDrop(std::move(text));
       break;
     case WM_STOP_SERVICE:
       StopServers();
@@ -254,7 +256,7 @@ bool COsprey::StartServers() {
   if (!leftovers_taken_) {
     leftovers_taken_ = true;
     for (std::string& drop : distribution_.TakeLeftovers()) {
-      distribution_worker_.Post([this, drop = std::move(drop)] { distribution_.Distribute(drop); });
+      QueueDrop(std::move(drop));
     }
   }
 
@@ -342,6 +344,28 @@ void COsprey::StopSessionThreads(std::list<std::shared_ptr<CSessionThread>>& thr
     std::lock_guard<std::mutex> lock(connection_lock_);
     threads.remove(t);
   }
+}
+
+void COsprey::QueueDrop(std::string drop_file) {
+  {
+    std::lock_guard<std::mutex> lock(drops_mu_);
+    queued_drops_.push_back(std::move(drop_file));
+  }
+  // The worker takes whatever has queued up by the time it gets to it: the
+  // files keep their order and share their folder syncs.
+  distribution_worker_.Post([this] {
+    for (;;) {
+      std::vector<std::string> batch;
+      {
+        std::lock_guard<std::mutex> lock(drops_mu_);
+        size_t n = std::min<size_t>(queued_drops_.size(), kDistributionBatch);
+        batch.assign(queued_drops_.begin(), queued_drops_.begin() + static_cast<long>(n));
+        queued_drops_.erase(queued_drops_.begin(), queued_drops_.begin() + static_cast<long>(n));
+      }
+      if (batch.empty()) return;
+      distribution_.DistributeBatch(batch);
+    }
+  });
 }
 
 std::shared_ptr<const OspreySettings> COsprey::Snapshot() {

@@ -137,6 +137,10 @@ class COsprey : public CNTService, public ServiceHost {
   std::shared_ptr<const OspreySettings> snapshot_;
   CDistribution distribution_;  // runs on the distribution worker only
   bool leftovers_taken_ = false;
+  // Drop files waiting for the distribution worker, in arrival order.
+  std::mutex drops_mu_;
+  std::vector<std::string> queued_drops_;
+  void QueueDrop(std::string drop_file);
 
   NamedMutex mutex_;
   StopEvent stop_event_;

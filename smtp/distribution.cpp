@@ -1,8 +1,5 @@
 #include "smtp/distribution.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <set>
 
@@ -31,14 +28,6 @@ std::set<std::string> ReadJournal(const std::string& path) {
     start = nl + 1;
   }
   return done;
-}
-
-bool AppendLine(const std::string& path, const std::string& line) {
-  int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  std::string text = line + "\n";
-  bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-  return close(fd) == 0 && ok;
 }
 
 enum class Copy { kFailed, kMade, kDone };
@@ -71,49 +60,112 @@ std::vector<std::string> CDistribution::TakeLeftovers() {
 }
 
 void CDistribution::RetryKept() {
-  std::vector<std::string> kept = kept_;
-  for (const std::string& drop : kept) Distribute(drop);
+  if (!kept_.empty()) DistributeBatch(std::vector<std::string>(kept_));
+}
+
+bool CDistribution::Distribute(const std::string& drop_file) {
+  return DistributeBatch({drop_file}) == 1;
+}
+
+// What one drop file's distribution has done so far.
+struct CDistribution::Pending {
+  std::string drop_file, drop_folder, journal;
+  std::set<std::string> done;           // folders (relative) with their copy
+  std::vector<std::string> new_copies;  // made in this pass, folder syncs pending
+  bool all_copied = true;
+  bool readable = true;
+};
+
+size_t CDistribution::DistributeBatch(const std::vector<std::string>& drops) {
+  std::shared_ptr<const OspreySettings> snapshot = settings_();
+  std::vector<Pending> batch;
+  std::set<std::string> folders_to_sync;
+  for (const std::string& drop : drops) {
+    batch.push_back(CopyAll(*snapshot, drop));
+    for (const std::string& key : batch.back().new_copies) {
+      folders_to_sync.insert(FolderPath(MailRoot(snapshot->mail_folder), key));
+    }
+  }
+  // One folder sync for every copy made into it: then the copies are durable.
+  std::set<std::string> unsynced;
+  for (const std::string& folder : folders_to_sync) {
+    if (!SyncFolder(folder)) unsynced.insert(folder);
+  }
+  size_t delivered = 0;
+  std::set<std::string> drop_folders;
+  for (Pending& p : batch) {
+    if (!p.readable) continue;
+    std::string root = MailRoot(snapshot->mail_folder);
+    for (const std::string& key : p.new_copies) {
+      if (unsynced.count(FolderPath(root, key))) {
+        p.done.erase(key);
+        p.all_copied = false;
+      }
+    }
+    kept_.erase(std::remove(kept_.begin(), kept_.end(), p.drop_file), kept_.end());
+    drop_folders.insert(p.drop_folder);
+    if (p.all_copied) {
+      DeleteFile(p.drop_file);
+      ++delivered;
+    } else {
+      // Kept for a later attempt; which copies are done survives a crash.
+      std::string text;
+      for (const std::string& key : p.done) text += key + "\n";
+      if (text.empty()) {
+        DeleteFile(p.journal);
+      } else {
+        WriteFileAtomic(FolderPath(root, kTempFolder), p.journal, text);
+      }
+      kept_.push_back(p.drop_file);
+    }
+  }
+  // The drop files go for good before their journals: a crash in between
+  // leaves journals without a message, which nothing reads.
+  for (const std::string& folder : drop_folders) SyncFolder(folder);
+  for (const Pending& p : batch) {
+    if (p.readable && p.all_copied) DeleteFile(p.journal);
+  }
+  return delivered;
 }
 
 bool CDistribution::CopyInto(const std::string& root, const std::string& from,
                              const std::string& folder, const std::string& file_name) {
   std::string tmp = FolderPath(root, kTempFolder);
   if (!CreateFolderPath(tmp, 0700) || !CreateFolderPath(folder)) return false;
-  return CopyFileDurable(from, FolderPath(folder, file_name), tmp);
+  return CopyFileDurable(from, FolderPath(folder, file_name), tmp, false);
 }
 
-bool CDistribution::Distribute(const std::string& drop_file) {
-  std::shared_ptr<const OspreySettings> snapshot = settings_();
-  const OspreySettings& settings = *snapshot;
+CDistribution::Pending CDistribution::CopyAll(const OspreySettings& settings,
+                                              const std::string& drop_file) {
+  Pending p;
+  p.drop_file = drop_file;
   std::string file_name = drop_file.substr(drop_file.rfind('/') + 1);
-  std::string drop_folder = drop_file.substr(0, drop_file.rfind('/'));
-  std::string journal = FolderPath(drop_folder, CopyJournalName(file_name));
-  kept_.erase(std::remove(kept_.begin(), kept_.end(), drop_file), kept_.end());
+  p.drop_folder = drop_file.substr(0, drop_file.rfind('/'));
+  p.journal = FolderPath(p.drop_folder, CopyJournalName(file_name));
   log_(2, B5("<SMTP> 訊息接收中: ") + file_name);
   std::string content;
   if (!ReadFile(drop_file, content)) {
     log_(1, B5("<SMTP> 無法讀取訊息： ") + drop_file);
-    return false;
+    p.readable = false;
+    return p;
   }
   std::string root = MailRoot(settings.mail_folder);
-  std::set<std::string> done = ReadJournal(journal);
-  bool all_copied = true;
-  bool journal_written = false;
+  p.done = ReadJournal(p.journal);
 
   // One copy into a folder. A folder that already has its copy (from an
   // earlier attempt) is never given a second one: its owner may have
   // fetched and deleted it since.
   auto copy = [&](const std::string& folder, const std::string& big5_label) {
     std::string key = folder.substr(std::min(folder.size(), root.size() + 1));
-    if (done.count(key)) return Copy::kDone;
+    if (p.done.count(key)) return Copy::kDone;
     log_(2, big5_label + folder + "/");
     if (!CopyInto(root, drop_file, folder, file_name)) {
       log_(1, B5("<SMTP> 複製失敗： ") + folder + "/");
-      all_copied = false;
+      p.all_copied = false;
       return Copy::kFailed;
     }
-    done.insert(key);
-    journal_written = AppendLine(journal, key) || journal_written;
+    p.done.insert(key);
+    p.new_copies.push_back(key);
     return Copy::kMade;
   };
 
@@ -129,7 +181,7 @@ bool CDistribution::Distribute(const std::string& drop_file) {
       copy(*folder, big5_label);
     } else {
       log_(1, B5("<SMTP> 複製失敗： ") + FolderPath(root, name) + "/");
-      all_copied = false;
+      p.all_copied = false;
     }
   };
 
@@ -162,7 +214,7 @@ bool CDistribution::Distribute(const std::string& drop_file) {
       if (!folder) folder = EnsureMailbox(root, *account);  // the account's own spelling
       if (!folder) {
         log_(1, B5("<SMTP> 複製失敗： ") + FolderPath(root, *account) + "/");
-        all_copied = false;
+        p.all_copied = false;
         continue;
       }
       if (copy(*folder, B5("<SMTP> 複製訊息到： ")) == Copy::kMade) log_(2, B5("<SMTP> 複製完成"));
@@ -171,21 +223,7 @@ bool CDistribution::Distribute(const std::string& drop_file) {
       copy_to_account(settings.catch_all_account, B5("<SMTP> 收件人帳號不存在，複製訊息到： "));
     }
   }
-  if (!all_copied) {
-    // Kept for a later attempt; which copies are done survives a crash.
-    if (journal_written) {
-      SyncFile(journal);
-      SyncFolder(drop_folder);
-    }
-    kept_.push_back(drop_file);
-    return false;
-  }
-  // The drop file goes for good before its journal: a crash in between
-  // leaves a journal without a message, which nothing reads.
-  DeleteFile(drop_file);
-  SyncFolder(drop_folder);
-  DeleteFile(journal);
-  return true;
+  return p;
 }
 
 }  // namespace heron

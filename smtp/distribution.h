@@ -30,6 +30,9 @@ class CDistribution {
   // keeps the drop file (and its journal, made durable) for RetryKept. True
   // when every copy was made and the drop file deleted.
   bool Distribute(const std::string& drop_file);
+  // Distributes drop files in their order, as Distribute does, sharing the
+  // folder syncs that make their copies durable. Returns how many went.
+  size_t DistributeBatch(const std::vector<std::string>& drop_files);
   // Distributes again every drop file kept by a failed copy, oldest first.
   void RetryKept();
   // What a stopped service left: partial writes are deleted, and the drop
@@ -39,6 +42,8 @@ class CDistribution {
   const std::vector<std::string>& kept() const { return kept_; }
 
  private:
+  struct Pending;
+  Pending CopyAll(const OspreySettings& settings, const std::string& drop_file);
   bool CopyInto(const std::string& root, const std::string& from, const std::string& folder,
                 const std::string& file_name);
 

@@ -193,7 +193,8 @@ void CSmtpSocket::MailTraceLog(const std::string& address) {
   std::string content = MessageFileHead(env) + "From: " + sender_ + "\r\nTo: <" + address +
                         ">\r\n" + B5("Subject: 系統紀錄") + "\r\nDate: " + date + "\r\n\r\n" +
                         LogMailText(std::move(log)) + "\r\n\r\n.";
-  if (host_.StoreMessage(host_.NewMessageId(), content)) {
+  if (host_.StoreMessage(host_.NewMessageId(),
+                         [&content](const MessageWriter& write) { write(content); })) {
     Reply("250 Log Sent!");
   } else {
     Reply("451 Requested action aborted: local error in processing");

@@ -243,12 +243,12 @@ void CSmtpSocket::PlainLogin(const std::string& blob) {
 void CSmtpSocket::ResetEnvelope() {
   sender_.clear();
   recipients_.clear();
-  data_.clear();
+  data_.Clear();
 }
 
 void CSmtpSocket::Mail(const std::string& arg) {
   recipients_.clear();
-  data_.clear();
+  data_.Clear();
   sender_ = StartsWithNoCase(arg, "FROM:") ? Trim(std::string_view(arg).substr(5)) : Trim(arg);
   if (cfg_.auth_local && !authenticated_ && IsLocalDomain(DomainOf(sender_), cfg_.domains)) {
     Reply(kNotAuthenticated);
@@ -315,7 +315,7 @@ void CSmtpSocket::Rcpt(const std::string& arg) {
 }
 
 void CSmtpSocket::ReceiveData(std::string_view chunk) {
-  data_.append(chunk);
+  data_.Append(chunk);
   if (cfg_.max_message_size > 0 &&
       data_.size() > static_cast<uint64_t>(cfg_.max_message_size) * 1048576) {
     ResetEnvelope();
@@ -328,18 +328,15 @@ void CSmtpSocket::ReceiveData(std::string_view chunk) {
   }
   // The CR LF ending the DATA line also starts an end marker: an empty
   // message is a lone "." line.
-  bool complete =
-      data_.size() >= 5 ? data_.compare(data_.size() - 5, 5, "\r\n.\r\n") == 0 : data_ == ".\r\n";
+  bool complete = data_.size() >= 5 ? data_.EndsWith("\r\n.\r\n")
+                                    : data_.size() == 3 && data_.EndsWith(".\r\n");
   if (complete) FinishMessage();
 }
 
 void CSmtpSocket::FinishMessage() {
-  std::string data = std::move(data_);
   if (spam_mark_) {
-    data = ApplySpamTag(data, cfg_.spam_tag);
     host_.Log(StrPrintf(B5("標示為垃圾郵件，主旨加註 %s "), cfg_.spam_tag.c_str()));
   }
-  data = ApplyFooter(std::move(data));
   state_ = kReady;
 
   MessageEnvelope env;
@@ -352,7 +349,12 @@ void CSmtpSocket::FinishMessage() {
   env.when = host_.Now();
   std::string name = host_.NewMessageId();
   // The reply promises the message is kept: only after it is stored.
-  if (host_.StoreMessage(name, BuildMessageFile(env, data))) {
+  // The file is written piece by piece: the data is never copied whole.
+  auto produce = [&](const MessageWriter& write) {
+    write(MessageFileHead(env));
+    WriteStoredData(data_, spam_mark_ ? &cfg_.spam_tag : nullptr, write);
+  };
+  if (host_.StoreMessage(name, produce)) {
     Reply("250 OK: Queued as: " + name);
   } else {
     Reply("451 Requested action aborted: local error in processing");

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -11,8 +12,12 @@
 #include "service/accounts.h"
 #include "service/line_splitter.h"
 #include "service/settings.h"
+#include "smtp/message_data.h"
 
 namespace heron {
+
+// Takes the pieces of a message file, in order.
+using MessageWriter = std::function<void(std::string_view)>;
 
 // What a session needs from the thread that carries it: the log, the
 // accounts, the mailbox folders, the trace log's tail, new message ids, the
@@ -35,9 +40,11 @@ class SmtpSessionHost {
   // A new 32-digit message id.
   virtual std::string NewMessageId() = 0;
   virtual std::time_t Now() = 0;
-  // Stores the message file `<name>.eml` durably in the drop folder and hands
-  // it to distribution. False when it could not be stored.
-  virtual bool StoreMessage(const std::string& name, const std::string& content) = 0;
+  // Stores the message file `<name>.eml`, whose bytes `produce` hands to the
+  // writer piece by piece, durably in the drop folder and hands it to
+  // distribution. False when it could not be stored.
+  virtual bool StoreMessage(const std::string& name,
+                            const std::function<void(const MessageWriter&)>& produce) = 0;
 };
 
 // The QUSR listing of the accounts: "250-" lines ending in "250 OK" without
@@ -128,7 +135,7 @@ class CSmtpSocket {
   std::string sender_;
   std::string helo_;
   std::vector<std::string> recipients_;
-  std::string data_;
+  MessageData data_;
   LineSplitter lines_;
   std::string out_;
 };

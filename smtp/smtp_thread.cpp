@@ -34,12 +34,13 @@ std::string CSmtpThread::NewMessageId() { return NewGuidHex(); }
 
 std::time_t CSmtpThread::Now() { return std::time(nullptr); }
 
-bool CSmtpThread::StoreMessage(const std::string& name, const std::string& content) {
+bool CSmtpThread::StoreMessage(const std::string& name,
+                               const std::function<void(const MessageWriter&)>& produce) {
   std::string drop = FolderPath(mail_root_, kDropFolder);
   std::string path = FolderPath(drop, MessageFileName(name));
   // Durable before the client hears "250": written whole, synced, renamed.
   if (!CreateFolderPath(drop) ||
-      !WriteFileAtomic(FolderPath(mail_root_, kTempFolder), path, content)) {
+      !WriteFileAtomic(FolderPath(mail_root_, kTempFolder), path, produce)) {
     LogText("Cannot store message " + MessageFileName(name) + " in " + drop, 1);
     return false;
   }

@@ -20,7 +20,8 @@ class CSmtpThread : public CClientThread, public SmtpSessionHost {
   bool ReadLogTail(size_t limit, std::string& out) override;
   std::string NewMessageId() override;
   std::time_t Now() override;
-  bool StoreMessage(const std::string& name, const std::string& content) override;
+  bool StoreMessage(const std::string& name,
+                    const std::function<void(const MessageWriter&)>& produce) override;
 
  protected:
   void OnStart() override { session_.Start(sessions_before()); }

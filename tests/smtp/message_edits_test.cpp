@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "service/message_file.h"
+
 namespace heron {
 namespace {
+
+const std::string kDefaultTag = "[--SPAM--]";
 
 std::string TextFooter() {
   return "\r\n " + std::string(50, '_') +
@@ -40,6 +44,34 @@ TEST(MessageEditsTest, FooterGoesBeforeTheEndMarkerOrTheClosingBodyTag) {
   std::string marked = "Hi\r\nPowered By Heron Mail Server\r\n.\r\n";
   EXPECT_EQ(ApplyFooter(marked), marked);
   EXPECT_EQ(ApplyFooter(ApplyFooter("Hi\r\n.\r\n")), ApplyFooter("Hi\r\n.\r\n"));
+}
+
+// The streamed edits give the bytes of the whole-string ones, however the
+// data was received.
+TEST(MessageEditsTest, StreamedEditsEqualTheWholeStringOnes) {
+  const std::string big_body(300000, 'b');
+  const std::string cases[] = {
+      "Subject: hi\r\n\r\nHello\r\n.\r\n",
+      "subject: a Subject: b\r\n\r\nx\r\n.\r\nmore after the marker\r\n.\r\n",
+      "Content-Type: text/html\r\n\r\n<html></BODY></Body></body></html>\r\n.\r\n",
+      "Subject: x\r\n\r\nPowered By Heron Mail Server\r\n.\r\n",
+      "Subject: t\r\n\r\n" + big_body + "\r\n .. \t\r\n..\r\n.\r\n",
+      ".\r\n",
+      "\r\n.\r\n",
+  };
+  for (const std::string& data : cases) {
+    for (const std::string* tag : {static_cast<const std::string*>(nullptr), &kDefaultTag}) {
+      std::string whole = tag ? ApplySpamTag(data, *tag) : data;
+      whole = std::string(TrimMessageEnd(ApplyFooter(whole)));
+      for (size_t cut : {size_t{1}, size_t{3}, size_t{4096}, data.size()}) {
+        MessageData received;
+        for (size_t i = 0; i < data.size(); i += cut) received.Append(data.substr(i, cut));
+        std::string streamed;
+        WriteStoredData(received, tag, [&](std::string_view p) { streamed.append(p); });
+        EXPECT_EQ(streamed, whole) << data.substr(0, 60) << " cut " << cut;
+      }
+    }
+  }
 }
 
 }  // namespace

@@ -34,8 +34,11 @@ class FakeHost : public SmtpSessionHost {
   }
   std::string NewMessageId() override { return StrPrintf("%032X", ++ids); }
   std::time_t Now() override { return 1796576779; }
-  bool StoreMessage(const std::string& name, const std::string& content) override {
+  bool StoreMessage(const std::string& name,
+                    const std::function<void(const MessageWriter&)>& produce) override {
     if (fail_store) return false;
+    std::string content;
+    produce([&content](std::string_view piece) { content.append(piece); });
     stored.emplace_back(name, content);
     return true;
   }
