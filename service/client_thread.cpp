@@ -83,7 +83,7 @@ CClientThread::Wait CClientThread::Await(const std::function<void()>& start) {
     std::lock_guard<std::mutex> lock(mu_);
     done_ = false;
   }
-  asio::post(socket_->get_executor(), [this, self = shared_from_this(), start] { start(); });
+  asio::post(socket_->get_executor(), [self = shared_from_this(), start] { start(); });
   std::unique_lock<std::mutex> lock(mu_);
   Wait outcome = Wait::kDone;
   while (!done_) {
