@@ -1,5 +1,7 @@
 #include "service/client_thread.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <ctime>
 #include <thread>
@@ -42,7 +44,20 @@ void CClientThread::LogText(const std::string& text, int level) {
   service_.PostLog(level, thread_id_, std::string("<") + texts_.tag + "> " + text);
 }
 
-void CClientThread::Touch() { last_activity_ = Now(); }
+void CClientThread::Touch() {
+  int64_t now = Now();
+  last_activity_ = now;
+  // A client that sends commands by the thousand a second (a flood) gets its
+  // thread the lowest scheduling priority: it slows itself, not the others.
+  if (now != command_second_) {
+    command_second_ = now;
+    commands_ = 0;
+  }
+  if (++commands_ == kFloodCommands && !lowered_) {
+    lowered_ = true;
+    setpriority(PRIO_PROCESS, static_cast<id_t>(thread_id_), 19);
+  }
+}
 
 void CClientThread::ThreadMain(std::shared_ptr<CClientThread> self) {
   thread_id_ = CurrentThreadId();

@@ -99,6 +99,11 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   std::atomic<bool> quit_{false};
 
   std::atomic<int64_t> last_activity_;
+  // Commands in the current second, for the flood rule.
+  static constexpr int kFloodCommands = 2000;
+  int64_t command_second_ = 0;
+  int commands_ = 0;
+  bool lowered_ = false;
   std::atomic<int64_t> last_progress_{0};  // last time a reply piece was sent
   std::atomic<uint32_t> thread_id_{0};
   std::promise<void> ended_;
