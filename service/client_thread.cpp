@@ -48,15 +48,19 @@ void CClientThread::Touch() {
   int64_t now = Now();
   last_activity_ = now;
   // A client that sends commands by the thousand a second (a flood) gets its
-  // thread the lowest scheduling priority: it slows itself, not the others.
+  // thread the lowest scheduling priority, and no more commands served than
+  // that in a second: it slows itself, not the others.
   if (now != command_second_) {
     command_second_ = now;
     commands_ = 0;
   }
-  if (++commands_ == kFloodCommands && !lowered_) {
+  if (++commands_ < kFloodCommands) return;
+  if (!lowered_) {
     lowered_ = true;
     setpriority(PRIO_PROCESS, static_cast<id_t>(thread_id_), 19);
   }
+  auto next_second = std::chrono::system_clock::from_time_t(static_cast<std::time_t>(now + 1));
+  std::this_thread::sleep_until(next_second);
 }
 
 void CClientThread::ThreadMain(std::shared_ptr<CClientThread> self) {
