@@ -822,7 +822,7 @@ else
   echo "fsync: osprey on (each message synced before its 250 reply, and again in the mailbox)"
 fi
 echo "Rounds: $rounds (osprey, then peer, in each); figures are medians over rounds;"
-echo "ratio = median of the per-round ratios Heron/peer. Load generators: smtp-source"
+echo "ratio = median of the per-round ratios Heron/peer. Load generators:"
 echo "smtp_load (one message per connection), pop3_load, smtp_idle. Run time ${run_seconds}s."
 echo
 printf '| load | Heron | %s | Heron/peer | better |\n' "peer"

@@ -110,6 +110,27 @@ CMailMessage* CPop3Socket::Message(const std::string& arg, int& n) {
 
 namespace {
 
+// Every line that is a lone "." (lines end at CR LF, LF or CR) becomes ".."
+// from `from` on, so that only the real end marker ends a reply.
+void StuffLoneDots(std::string& text, size_t from) {
+  auto is_break = [](char c) { return c == '\r' || c == '\n'; };
+  auto lone = [&](size_t i) {
+    return text[i] == '.' && (i == from || is_break(text[i - 1])) &&
+           (i + 1 == text.size() || is_break(text[i + 1]));
+  };
+  size_t count = 0;
+  for (size_t i = from; i < text.size(); ++i) count += lone(i);
+  if (count == 0) return;
+  std::string out;
+  out.reserve(text.size() + count);
+  out.append(text, 0, from);
+  for (size_t i = from; i < text.size(); ++i) {
+    if (lone(i)) out += '.';
+    out += text[i];
+  }
+  text.swap(out);
+}
+
 std::string UniqueId(const std::string& path) {
   std::string name = path.substr(path.rfind('/') + 1);
   size_t dot = name.rfind('.');
@@ -162,7 +183,7 @@ void CPop3Socket::Transaction(const std::string& cmd, const std::string& arg) {
       Reply(StrPrintf("+OK message %d marked as deleted", n));
     }
   } else if (cmd == "LAST") {
-    Reply(StrPrintf("+OK %d", highest_retrieved_ + 1));
+    Reply(StrPrintf("+OK %d", highest_retrieved_));
   } else if (cmd == "RSET") {
     for (auto& m : mailbox_) m.deleted = false;
     highest_retrieved_ = 0;
@@ -195,10 +216,11 @@ void CPop3Socket::Retr(const std::string& arg) {
   size_t file_size = content.size();
   // The reply is made in the file's own buffer: a large message is held once.
   content.resize(TrimMessageEnd(std::string_view(content).substr(0, content.find('\0'))).size());
+  StuffLoneDots(content, 0);
   content.insert(0, StrPrintf("+OK %zu octets\r\n", file_size));
   content += "\r\n.";
   Reply(std::move(content), LogAs::kOpening);
-  if (n - 1 > highest_retrieved_) highest_retrieved_ = n - 1;
+  if (n > highest_retrieved_) highest_retrieved_ = n;
 }
 
 void CPop3Socket::Top(const std::string& arg) {
@@ -232,6 +254,7 @@ void CPop3Socket::Top(const std::string& arg) {
     reply.append(line);
     reply += "\r\n";
   }
+  StuffLoneDots(reply, 5);  // after "+OK\r\n"
   Reply(reply + ".");
 }
 

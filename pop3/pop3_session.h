@@ -71,6 +71,8 @@ class CPop3Socket {
   Config cfg_;
   std::string client_ip_;
   Pop3SessionHost& host_;
+  // The highest message number retrieved in the session (0: none), as RFC
+  // 1939's LAST means it.
   int highest_retrieved_ = 0;
   std::vector<CMailMessage> mailbox_;
   std::string user_;

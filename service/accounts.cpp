@@ -113,7 +113,9 @@ bool AccountStore::CheckPassword(const std::string& name, const std::string& pas
                                  int32_t* no_external_mail) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   for (const auto& a : accounts_) {
-    if (EqualsNoCase(a.name, name) && EqualsNoCase(a.password, password)) {
+    // An account without a password (the fresh admin) never logs in: it is
+    // usable once a password is set.
+    if (EqualsNoCase(a.name, name) && !a.password.empty() && EqualsNoCase(a.password, password)) {
       if (no_external_mail) *no_external_mail = a.no_external_mail;
       return true;
     }

@@ -77,6 +77,7 @@ class AccountStore {
   bool Exists(const std::string& name);
   // The account's name as stored (its own spelling), if it exists.
   std::optional<std::string> StoredName(const std::string& name);
+  // False for an account whose password is empty, whatever is given.
   bool CheckPassword(const std::string& name, const std::string& password,
                      int32_t* no_external_mail = nullptr);
   // These change the list, save it and load it again. They fail when the

@@ -30,6 +30,15 @@ bool MessageData::EndsWith(std::string_view tail) const {
   return true;
 }
 
+std::string MessageData::Last(size_t n) const {
+  std::string out;
+  for (auto b = blocks_.rbegin(); b != blocks_.rend() && out.size() < n; ++b) {
+    size_t take = std::min(n - out.size(), b->size());
+    out.insert(0, std::string_view(*b).substr(b->size() - take));
+  }
+  return out;
+}
+
 void MessageData::ForEach(const std::function<void(std::string_view)>& piece) const {
   for (const std::string& b : blocks_) piece(b);
 }

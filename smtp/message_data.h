@@ -14,6 +14,8 @@ class MessageData {
   void Append(std::string_view bytes);
   size_t size() const { return size_; }
   bool EndsWith(std::string_view tail) const;
+  // The last `n` bytes (all of them when there are fewer).
+  std::string Last(size_t n) const;
   // Hands every piece, in order, to `piece`.
   void ForEach(const std::function<void(std::string_view)>& piece) const;
   // Empties it and gives its memory back.

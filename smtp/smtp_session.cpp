@@ -53,8 +53,9 @@ void CSmtpSocket::Reply(const std::string& text, bool log) {
 void CSmtpSocket::Receive(std::string_view bytes) {
   if (ended_) return;
   if (state_ == kData) {
-    ReceiveData(bytes);
-    return;
+    // What follows the end marker are the next commands.
+    bytes = ReceiveData(bytes);
+    if (ended_ || state_ == kData || bytes.empty()) return;
   }
   if (!lines_.Append(bytes)) {
     host_.Log("Buffer overflow");
@@ -67,10 +68,17 @@ void CSmtpSocket::Receive(std::string_view bytes) {
 void CSmtpSocket::ProcessLines() {
   while (!ended_) {
     if (state_ == kData) {
-      // Whatever follows the DATA line is message data already.
+      // Whatever follows the DATA line is message data already, up to the
+      // end marker; what follows that are commands again.
       std::string rest = lines_.TakeRest();
-      if (!rest.empty()) ReceiveData(rest);
-      return;
+      std::string_view after = ReceiveData(rest);
+      if (ended_ || state_ == kData) return;
+      if (!lines_.Append(after)) {
+        host_.Log("Buffer overflow");
+        End();
+        return;
+      }
+      continue;
     }
     auto line = lines_.Next();
     if (!line) return;
@@ -314,8 +322,22 @@ void CSmtpSocket::Rcpt(const std::string& arg) {
   }
 }
 
-void CSmtpSocket::ReceiveData(std::string_view chunk) {
-  data_.Append(chunk);
+std::string_view CSmtpSocket::ReceiveData(std::string_view chunk) {
+  // The data ends at the first CR LF "." CR LF (RFC 5321). The CR LF ending
+  // the DATA line also starts one: an empty message is a lone "." line. A
+  // marker may begin in the data already held.
+  static constexpr std::string_view kEnd = "\r\n.\r\n";
+  std::string before = data_.size() >= 4 ? data_.Last(4) : "\r\n" + data_.Last(4);
+  before = before.substr(before.size() > 4 ? before.size() - 4 : 0);
+  size_t end = std::string_view::npos;
+  std::string joined = before + std::string(chunk.substr(0, 4));
+  size_t across = joined.find(kEnd);
+  if (across != std::string::npos && across < before.size()) {
+    end = across + kEnd.size() - before.size();
+  } else if (size_t in = chunk.find(kEnd); in != std::string_view::npos) {
+    end = in + kEnd.size();
+  }
+  data_.Append(chunk.substr(0, end));
   if (cfg_.max_message_size > 0 &&
       data_.size() > static_cast<uint64_t>(cfg_.max_message_size) * 1048576) {
     ResetEnvelope();
@@ -324,13 +346,11 @@ void CSmtpSocket::ReceiveData(std::string_view chunk) {
                   "size, including attachments.",
                   cfg_.max_message_size));
     End();
-    return;
+    return {};
   }
-  // The CR LF ending the DATA line also starts an end marker: an empty
-  // message is a lone "." line.
-  bool complete = data_.size() >= 5 ? data_.EndsWith("\r\n.\r\n")
-                                    : data_.size() == 3 && data_.EndsWith(".\r\n");
-  if (complete) FinishMessage();
+  if (end == std::string_view::npos) return {};
+  FinishMessage();
+  return chunk.substr(end);
 }
 
 void CSmtpSocket::FinishMessage() {

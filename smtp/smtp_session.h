@@ -116,7 +116,8 @@ class CSmtpSocket {
   void PlainLogin(const std::string& blob);
   void Mail(const std::string& arg);
   void Rcpt(const std::string& arg);
-  void ReceiveData(std::string_view chunk);
+  // Message data; returns what follows the end marker once it came.
+  std::string_view ReceiveData(std::string_view chunk);
   void FinishMessage();
   void ResetEnvelope();
 
