@@ -59,6 +59,22 @@ def encode_list(entries):
     return bytes(out)
 
 
+def encode_accounts(entries):
+    """The stored account list of (name, full name, password) in bytes, with
+    NoExternalMail 0."""
+    def text(b):
+        return bytes([len(b)]) + b
+    out = bytearray(struct.pack("<H", len(entries)))
+    for name, full_name, password in entries:
+        out += text(name) + text(full_name) + text(password) + struct.pack("<I", 0)
+    return bytes(out)
+
+
+# The admin account's password in every MailTestCase (the fresh store's admin
+# has none, and an empty password never logs in).
+ADMIN_PASSWORD = "adminpw"
+
+
 class HeronHome:
     """A temporary HERON_HOME with helpers to write settings and read the log."""
 
@@ -192,6 +208,8 @@ class MailTestCase(unittest.TestCase):
     def setUp(self):
         self.home = HeronHome()
         self.home.set_value("Domains", "Extensions", REG_BINARY, encode_list([b"example.com"]))
+        self.home.set_value("UserAccounts", "Users", REG_BINARY, encode_accounts(
+            [(b"admin", b"Administrator", ADMIN_PASSWORD.encode())]))
         self.server = None
 
     def tearDown(self):

@@ -6,7 +6,7 @@ import poplib
 import smtplib
 import unittest
 
-from heron_env import MailTestCase, mailbox_files, wait_for
+from heron_env import ADMIN_PASSWORD, MailTestCase, mailbox_files, wait_for
 
 
 def b64(text):
@@ -24,7 +24,7 @@ class AdminTest(MailTestCase):
         c.ehlo()
         return c
 
-    def admn(self, c, task, password=""):
+    def admn(self, c, task, password=ADMIN_PASSWORD):
         self.assertEqual(c.docmd("ADMN"), (334, b"UGFzc3dvcmQ6"))
         self.assertEqual(c.docmd(b64(password)), (334, b"TASK"))
         return c.docmd(b64(task))
@@ -68,14 +68,14 @@ class AdminTest(MailTestCase):
         with self.client() as c:
             self.assertEqual(c.docmd("CPWD"), (334, b"VXNlcm5hbWU6"))
             c.docmd(b64("admin"))
-            self.assertEqual(c.docmd(b64("")), (334, b"UGFzc3dvcmQ6"))
+            self.assertEqual(c.docmd(b64(ADMIN_PASSWORD)), (334, b"UGFzc3dvcmQ6"))
             self.assertEqual(c.docmd(b64("n3w")), (250, b"OK"))
         with self.client() as c:
             c.user, c.password = "admin", "n3w"
             self.assertEqual(c.auth("LOGIN", c.auth_login, initial_response_ok=False)[0], 235)
             self.assertEqual(c.docmd("ADMN"), (334, b"UGFzc3dvcmQ6"))
-            # The old (empty) admin password is gone.
-            self.assertEqual(c.docmd(b64("")), (501, b"Authentication failed."))
+            # The old admin password is gone.
+            self.assertEqual(c.docmd(b64(ADMIN_PASSWORD)), (501, b"Authentication failed."))
 
     def test_vlog_mails_the_trace_log(self):
         with self.client() as c:

@@ -7,20 +7,9 @@ import poplib
 import signal
 import smtplib
 import socket
-import struct
 import unittest
 
-from heron_env import REG_BINARY, MailTestCase, Osprey, mailbox_files, wait_for
-
-
-def accounts(entries):
-    """The stored account list: name, full name, password, NoExternalMail."""
-    def text(b):
-        return bytes([len(b)]) + b
-    out = bytearray(struct.pack("<H", len(entries)))
-    for name, password in entries:
-        out += text(name) + text(b"") + text(password) + struct.pack("<I", 0)
-    return bytes(out)
+from heron_env import REG_BINARY, MailTestCase, Osprey, encode_accounts, mailbox_files, wait_for
 
 
 def greeting(sock):
@@ -77,9 +66,31 @@ class LimitsTest(MailTestCase):
         self.mail_goes_through()
 
 
+class FreshStoreTest(MailTestCase):
+    def test_admin_without_a_password_is_refused_everywhere(self):
+        self.home.set_value("UserAccounts", "Users", REG_BINARY,
+                            encode_accounts([(b"admin", b"Administrator", b"")]))
+        self.home.set_number("ManageRemote", 1)
+        s = self.start()
+        with smtplib.SMTP("127.0.0.1", s.smtp_port, timeout=10) as c:
+            c.ehlo()
+            with self.assertRaises(smtplib.SMTPAuthenticationError):
+                c.login("admin", "")
+            self.assertEqual(c.docmd("CPWD"), (334, b"VXNlcm5hbWU6"))
+            c.docmd("YWRtaW4=")  # admin
+            self.assertEqual(c.docmd(""), (501, b"Authentication failed."))
+            self.assertEqual(c.docmd("ADMN"), (334, b"UGFzc3dvcmQ6"))
+            self.assertEqual(c.docmd(""), (501, b"Authentication failed."))
+        p = poplib.POP3("127.0.0.1", s.pop3_port, timeout=10)
+        p.user("admin")
+        with self.assertRaises(poplib.error_proto):
+            p.pass_("")
+        p.quit()
+
+
 class KeptDropFileTest(MailTestCase):
     def test_a_retry_after_kill_9_gives_no_second_copy(self):
-        self.home.set_value("UserAccounts", "Users", REG_BINARY, accounts([(b"admin", b"pw")]))
+        self.home.set_value("UserAccounts", "Users", REG_BINARY, encode_accounts([(b"admin", b"", b"pw")]))
         mail = os.path.join(self.home.path, "Mailboxes")
         os.makedirs(mail)
         with open(os.path.join(mail, "queue"), "w") as f:

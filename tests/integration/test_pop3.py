@@ -10,7 +10,7 @@ import subprocess
 import time
 import unittest
 
-from heron_env import REG_BINARY, MailTestCase, encode_list, mailbox_files, wait_for
+from heron_env import ADMIN_PASSWORD, REG_BINARY, MailTestCase, encode_list, mailbox_files, wait_for
 
 
 class Pop3TestCase(MailTestCase):
@@ -33,7 +33,7 @@ class FetchTest(Pop3TestCase):
         p = self.pop()
         self.assertEqual(p.getwelcome(), b"+OK Heron Mail Server ready")
         p.user("ADMIN")  # the folder is admin
-        self.assertEqual(p.pass_(""), b"+OK authentication successful")
+        self.assertEqual(p.pass_(ADMIN_PASSWORD), b"+OK authentication successful")
         count, total = p.stat()
         self.assertEqual(count, 2)
         self.assertEqual(total, sum(len(v) for v in files.values()))
@@ -55,11 +55,11 @@ class FetchTest(Pop3TestCase):
         self.start()
         files = self.deliver(1)
         (name, content), = files.items()
-        r = subprocess.run(["curl", "-s", "-S", "--max-time", "20", "--user", "admin:",
+        r = subprocess.run(["curl", "-s", "-S", "--max-time", "20", "--user", "admin:" + ADMIN_PASSWORD,
                             "pop3://127.0.0.1:%d/1" % self.server.pop3_port], capture_output=True)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(r.stdout, content)
-        r = subprocess.run(["curl", "-s", "-S", "--max-time", "20", "--user", "admin:",
+        r = subprocess.run(["curl", "-s", "-S", "--max-time", "20", "--user", "admin:" + ADMIN_PASSWORD,
                             "pop3://127.0.0.1:%d/" % self.server.pop3_port], capture_output=True)
         self.assertEqual(r.stdout, b"1 %d\r\n" % len(content))
         self.assertEqual(mailbox_files(self.home, "admin"), files)  # nothing deleted
@@ -71,7 +71,7 @@ class FetchTest(Pop3TestCase):
         # Dropped connection: nothing deleted.
         p = self.pop()
         p.user("admin")
-        p.pass_("")
+        p.pass_(ADMIN_PASSWORD)
         p.dele(1)
         p.dele(2)
         p.sock.close()
@@ -88,7 +88,7 @@ class FetchTest(Pop3TestCase):
         # Service stop with a session holding marks: nothing deleted.
         p = self.pop()
         p.user("admin")
-        p.pass_("")
+        p.pass_(ADMIN_PASSWORD)
         p.dele(1)
         self.server.stop(signal.SIGTERM)
         self.assertEqual(mailbox_files(self.home, "admin"), files)
@@ -99,7 +99,7 @@ class FetchTest(Pop3TestCase):
         a, b = self.pop(), self.pop()
         for p in (a, b):
             p.user("admin")
-            p.pass_("")
+            p.pass_(ADMIN_PASSWORD)
         a.dele(1)
         a.quit()
         with self.assertRaises(poplib.error_proto) as e:
@@ -116,7 +116,7 @@ class RefusalTest(Pop3TestCase):
             p.pass_("x")  # before USER
         p.user("../admin")
         with self.assertRaises(poplib.error_proto) as e:
-            p.pass_("")
+            p.pass_(ADMIN_PASSWORD)
         self.assertEqual(str(e.exception), str(b"-ERR login failed"))
         p.user("admin")
         with self.assertRaises(poplib.error_proto):
@@ -156,7 +156,7 @@ class RefusalTest(Pop3TestCase):
         started = time.monotonic()
         p = self.pop()
         p.user("admin")
-        p.pass_("")
+        p.pass_(ADMIN_PASSWORD)
         self.assertEqual(p.stat()[0], 1)
         p.quit()
         self.assertLess(time.monotonic() - started, 5)

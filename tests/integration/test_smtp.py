@@ -11,7 +11,7 @@ import threading
 import time
 import unittest
 
-from heron_env import (FOOTER, REG_BINARY, MailTestCase, Osprey, encode_list, mailbox_files,
+from heron_env import (ADMIN_PASSWORD, FOOTER, REG_BINARY, MailTestCase, Osprey, encode_list, mailbox_files,
                        wait_for)
 
 DATE = rb"\t(Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d\d (Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \d{4} \d\d:\d\d:\d\d GMT\r\n"
@@ -36,7 +36,7 @@ class DeliveryTest(SmtpTestCase):
         self.start()
         with self.client() as c:
             self.assertEqual(c.ehlo()[1], b"Supported extensions:\nAUTH PLAIN LOGIN\nVRFY\nOK")
-            self.assertEqual(c.login("ADMIN", "")[0], 235)  # PLAIN with an initial response
+            self.assertEqual(c.login("ADMIN", ADMIN_PASSWORD)[0], 235)  # PLAIN with an initial response
             c.sendmail("bob@remote.org", ["admin@example.com", "x@far.net"],
                        "Subject: hi\r\n\r\nHello\r\n..dot\r\n")
         # smtplib dot-stuffs the line; the stuffed form is what is stored.
@@ -63,7 +63,7 @@ class DeliveryTest(SmtpTestCase):
         for initial in (True, False):
             with self.client() as c:
                 c.ehlo()
-                c.user, c.password = "admin", ""
+                c.user, c.password = "admin", ADMIN_PASSWORD
                 code, _ = c.auth("LOGIN", c.auth_login, initial_response_ok=initial)
                 self.assertEqual(code, 235)
                 c.sendmail("a@remote.org", ["far@away.net"], "Subject: t\r\n\r\nx\r\n")
@@ -115,7 +115,7 @@ class DeliveryTest(SmtpTestCase):
                             b"From: a@remote.org\r\nSubject: via curl\r\n\r\nline one\r\nline two")
         self.assertRegex(content, exp)
         # With a login curl relays to a remote domain.
-        r = subprocess.run(["curl", "-s", "-S", "--max-time", "20", "--user", "admin:",
+        r = subprocess.run(["curl", "-s", "-S", "--max-time", "20", "--user", "admin:" + ADMIN_PASSWORD,
                             "smtp://127.0.0.1:%d/curl.test" % self.server.smtp_port,
                             "--mail-from", "admin@example.com", "--mail-rcpt", "z@far.net",
                             "-T", msg], capture_output=True)
@@ -130,7 +130,7 @@ class DeliveryTest(SmtpTestCase):
             os.makedirs(os.path.join(self.home.path, "Mailboxes", box))
         self.start()
         with self.client() as c:
-            c.login("admin", "")
+            c.login("admin", ADMIN_PASSWORD)
             c.sendmail("admin@example.com", ["ghost@example.com", "admin@example.com", "r@far.net"],
                        "Subject: c\r\n\r\nx\r\n")
         for box in ("catchall", "admin", "boss", "queue", "audit"):
@@ -142,7 +142,7 @@ class DeliveryTest(SmtpTestCase):
                             encode_list([b"*@example.com|*@far.net", b"admin@*|admin@example.com"]))
         self.start()
         with self.client() as c:
-            c.login("admin", "")
+            c.login("admin", ADMIN_PASSWORD)
             c.mail("admin@example.com")
             self.assertEqual(c.rcpt("admin@example.com")[0], 250)
             c.data(b"Subject: f\r\n\r\nx\r\n")

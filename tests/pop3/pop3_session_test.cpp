@@ -261,15 +261,16 @@ TEST_F(Pop3SessionTest, BadMessageNumbers) {
 TEST_F(Pop3SessionTest, LastTracksHighestRetrieved) {
   for (const char* name : {"a.eml", "b.eml", "c.eml"}) Put("admin", name, "x\r\n");
   Login();
-  EXPECT_EQ(Send("LAST\r\n"), "+OK 1\r\n");
+  // Nothing retrieved yet: 0, so a client that asks LAST fetches message 1.
+  EXPECT_EQ(Send("LAST\r\n"), "+OK 0\r\n");
   Send("RETR 1\r\n");
   EXPECT_EQ(Send("LAST\r\n"), "+OK 1\r\n");
   Send("RETR 3\r\n");
   EXPECT_EQ(Send("LAST\r\n"), "+OK 3\r\n");
   Send("RETR 2\r\nTOP 3 0\r\n");
   EXPECT_EQ(Send("LAST\r\n"), "+OK 3\r\n");
-  EXPECT_EQ(Send("RSET\r\nLAST\r\n"), "+OK\r\n+OK 1\r\n");
-  EXPECT_EQ(Send("TOP 3 5\r\nLAST\r\n"), "+OK\r\nx\r\n.\r\n+OK 1\r\n");
+  EXPECT_EQ(Send("RSET\r\nLAST\r\n"), "+OK\r\n+OK 0\r\n");
+  EXPECT_EQ(Send("TOP 3 5\r\nLAST\r\n"), "+OK\r\nx\r\n.\r\n+OK 0\r\n");
 }
 
 TEST_F(Pop3SessionTest, RetrSendsTheFileTrimmed) {
@@ -285,6 +286,9 @@ TEST_F(Pop3SessionTest, RetrSendsTheFileTrimmed) {
       {"nul.eml", std::string("head\r\nbody\0tail\r\n", 17), "head\r\nbody"},
       {"pct.eml", "100% %s %d %n\r\n", "100% %s %d %n"},
       {"empty.eml", "", ""},
+      // A lone "." inside never ends the reply early, whatever ends its line.
+      {"lone.eml", "a\r\n.\r\nb\n.\nc\r.\rd\r\n..\r\ne\r\n",
+       "a\r\n..\r\nb\n..\nc\r..\rd\r\n..\r\ne"},
   };
   for (const Case& c : cases) Put("admin", c.name, c.content);
   Login();
@@ -321,6 +325,9 @@ TEST_F(Pop3SessionTest, TopTakesHeaderAndBodyLines) {
   EXPECT_EQ(Send("top 1 -3\r\n"), head + ".\r\n");
   EXPECT_EQ(Send("TOP 1 2\r\n"), head + "body 1\r\n  body 2\r\n.\r\n");
   EXPECT_EQ(Send("TOP 1 99\r\n"), head + "body 1\r\n  body 2\r\n\r\nbody 4\r\n.\r\n");
+  Put("admin", "n.eml", "S: x\r\n\r\n.\r\nafter\r\n");
+  Login();
+  EXPECT_EQ(Send("TOP " + Num("n.eml") + " 5\r\n"), "+OK\r\nS: x\r\n\r\n..\r\nafter\r\n.\r\n");
 }
 
 TEST_F(Pop3SessionTest, VanishedOrUnreadableFile) {

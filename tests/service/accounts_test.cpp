@@ -60,9 +60,12 @@ TEST_F(AccountStoreTest, EmptyStoreGivesTheDefaultAccountAndItsFolder) {
   EXPECT_TRUE(IsFolder(dir / "Mailboxes/admin"));
   EXPECT_EQ(Stored(), std::nullopt);  // the default is not written
 
-  // Names and passwords are compared without regard to case.
-  EXPECT_TRUE(accounts.CheckPassword("ADMIN", ""));
+  // The default admin has no password: it never logs in until one is set.
+  EXPECT_FALSE(accounts.CheckPassword("ADMIN", ""));
   EXPECT_TRUE(accounts.Exists("Admin"));
+  ASSERT_TRUE(accounts.SetPassword("admin", "Root"));
+  // Names and passwords are compared without regard to case.
+  EXPECT_TRUE(accounts.CheckPassword("ADMIN", "rOOT"));
   EXPECT_FALSE(accounts.CheckPassword("admin", "x"));
   EXPECT_FALSE(accounts.Exists("nobody"));
 
@@ -148,7 +151,7 @@ TEST_F(AccountStoreTest, ListPastTheSizeLimitIsNotStored) {
 
   // A password change that would overflow is not kept either.
   EXPECT_FALSE(accounts.SetPassword("admin", std::string(300, 'x')));
-  EXPECT_TRUE(accounts.CheckPassword("admin", ""));
+  EXPECT_FALSE(accounts.CheckPassword("admin", std::string(300, 'x')));
   EXPECT_EQ(Stored(), before);
 }
 

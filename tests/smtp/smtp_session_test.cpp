@@ -53,7 +53,7 @@ class FakeHost : public SmtpSessionHost {
   }
 
   testing::MemoryAccounts storage{
-      {{"admin", "Administrator", "", 0}, {"bob", "", "pw", 0}, {"nox", "", "pw", 1}}};
+      {{"admin", "Administrator", "adminpw", 0}, {"bob", "", "pw", 0}, {"nox", "", "pw", 1}}};
   std::optional<std::string> log;  // the trace log, when there is one
   std::vector<std::string> logs;
   std::vector<std::pair<std::string, std::string>> stored;
@@ -241,7 +241,7 @@ TEST_F(SmtpSessionTest, EmptyAnswerToAnAuthPromptIsAnEmptyCredential) {
   Send("EHLO c\r\n");
   Send("AUTH LOGIN\r\n");
   EXPECT_EQ(Send(Base64Encode("ADMIN") + "\r\n"), "334 UGFzc3dvcmQ6\r\n");
-  EXPECT_EQ(Send("\r\n"), "235 Authentication successful.\r\n");
+  EXPECT_EQ(Send("\r\n"), "501 Authentication failed.\r\n");
   Send("HELO c\r\n");
   EXPECT_EQ(Send("AUTH PLAIN\r\n"), "334 VXNlcm5hbWU6\r\n");
   EXPECT_EQ(Send("\r\n"), "501 Authentication failed.\r\n");
@@ -402,23 +402,36 @@ TEST_F(SmtpSessionTest, EndMarkerRules) {
   EXPECT_TRUE(Queued(Send("\r\n")));
   EXPECT_FALSE(s->ended());
 
-  // Bytes after the end marker keep the message open.
+  // The data ends at the first end marker: what follows in the same read
+  // are commands, answered at once (a pipelined QUIT does not hang).
   Ready();
   Send("RCPT TO:<bob@local.org>\r\n");
-  EXPECT_EQ(Send("DATA\r\nHello\r\n.\r\nQUIT\r\n"), "354 End with <CRLF>.<CRLF>\r\n");
-  EXPECT_EQ(s->state(), CSmtpSocket::kData);
-  EXPECT_FALSE(s->ended());
-  EXPECT_TRUE(Queued(Send("\r\n.\r\n")));
+  std::string out = Send("DATA\r\nHello\r\n.\r\nQUIT\r\n");
   ASSERT_EQ(host.stored.size(), 2u);
-  EXPECT_NE(host.stored[1].second.find("\r\nQUIT\r\n"), std::string::npos);
+  EXPECT_EQ(out, "354 End with <CRLF>.<CRLF>\r\n250 OK: Queued as: " + host.stored[1].first +
+                     "\r\n221 Bye\r\n");
+  EXPECT_TRUE(s->ended());
+  EXPECT_EQ(host.stored[1].second.find("QUIT"), std::string::npos);
+  // Also when the marker is split over reads, and several messages in one.
+  Ready();
+  Send("RCPT TO:<bob@local.org>\r\nDATA\r\nA\r");
+  EXPECT_EQ(Send("\n."), "");
+  EXPECT_TRUE(Queued(Send("\r\n")));
+  std::string two =
+      Send("MAIL FROM:<a@remote.org>\r\nRCPT TO:<bob@local.org>\r\nDATA\r\nB\r\n.\r\nNOOP\r\n");
+  ASSERT_EQ(host.stored.size(), 4u);
+  EXPECT_TRUE(two.ends_with("250 OK: Queued as: " + host.stored[3].first + "\r\n250 OK\r\n"));
+  EXPECT_NE(host.stored[3].second.find("\r\nB\r\n"), std::string::npos);
+  EXPECT_EQ(host.stored[3].second.find("NOOP"), std::string::npos);
+  EXPECT_EQ(s->state(), CSmtpSocket::kReady);
 
   // A lone "." right after the DATA line is an empty message.
   Ready();
   Send("RCPT TO:<bob@local.org>\r\n");
   EXPECT_EQ(Send("DATA\r\n"), "354 End with <CRLF>.<CRLF>\r\n");
   EXPECT_TRUE(Queued(Send(".\r\n")));
-  ASSERT_EQ(host.stored.size(), 3u);
-  const std::string& empty = host.stored[2].second;
+  ASSERT_EQ(host.stored.size(), 5u);
+  const std::string& empty = host.stored[4].second;
   EXPECT_EQ(empty.substr(empty.size() - 5), "GMT\r\n");
 }
 
@@ -519,6 +532,26 @@ TEST_F(SmtpSessionTest, ThousandsOfRecipients) {
             std::string::npos);
 }
 
+// An account without a password (the fresh admin) never logs in, by any
+// door: AUTH LOGIN, AUTH PLAIN, CPWD's old password, ADMN.
+TEST_F(SmtpSessionTest, AnEmptyPasswordNeverAuthenticates) {
+  ASSERT_TRUE(host.accounts().SetPassword("admin", ""));
+  cfg.manage_remote = 1;
+  Open();
+  Send("EHLO c\r\n");
+  Send("AUTH LOGIN " + Base64Encode("admin") + "\r\n");
+  EXPECT_EQ(Send("\r\n"), "501 Authentication failed.\r\n");
+  EXPECT_EQ(Send("AUTH PLAIN " + Plain("", "admin", "") + "\r\n"),
+            "501 Authentication failed.\r\n");
+  EXPECT_FALSE(s->authenticated());
+  Send("CPWD\r\n");
+  Send(Base64Encode("admin") + "\r\n");
+  EXPECT_EQ(Send("\r\n"), "501 Authentication failed.\r\n");
+  Send("ADMN\r\n");
+  EXPECT_EQ(Send("\r\n"), "501 Authentication failed.\r\n");
+  EXPECT_EQ(s->state(), CSmtpSocket::kReady);
+}
+
 TEST(AccountListReplyTest, HasExactBytes) {
   std::vector<CUserAccount> list{{"admin", "Administrator", "", 0}};
   EXPECT_EQ(AccountListReply(list), "250-User Accounts:\r\n" +
@@ -538,7 +571,7 @@ class SmtpAdminTest : public SmtpSessionTest {
   // ADMN with the admin password, then a task word.
   std::string Task(const std::string& task) {
     EXPECT_EQ(Send("ADMN\r\n"), "334 UGFzc3dvcmQ6\r\n");
-    EXPECT_EQ(Answer(""), "334 TASK\r\n");
+    EXPECT_EQ(Answer("adminpw"), "334 TASK\r\n");
     return Answer(task);
   }
   void Greeted() {
