@@ -207,7 +207,7 @@ if [[ -z "$osprey" ]]; then
   log "building osprey and the load tools (Release) in build-bench"
   cmake -S "$SRC" -B "$SRC/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHERON_TESTS=OFF \
     -UCMAKE_CXX_FLAGS >/dev/null
-  cmake --build "$SRC/build-bench" -j 2 --target osprey bench_tools >/dev/null
+  cmake --build "$SRC/build-bench" -j 2 --target osprey heronctl bench_tools >/dev/null
   osprey=$SRC/build-bench/service/osprey
 fi
 [[ -x "$osprey" ]] || die "not an executable: $osprey"
@@ -216,6 +216,9 @@ osprey=$(readlink -f "$osprey")
 [[ -x "$tools/pop3_load" && -x "$tools/smtp_idle" && -x "$tools/smtp_load" && -x "$tools/fsync_rate" ]] ||
   die "the load tools are not in $tools (build the bench_tools target)"
 tools=$(readlink -f "$tools")
+heronctl=$(dirname "$osprey")/../heronctl/heronctl
+[[ -x "$heronctl" ]] || die "heronctl not found beside $osprey (build the heronctl target)"
+heronctl=$(readlink -f "$heronctl")
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/heron-bench.XXXXXX")
 chmod 0755 "$WORK"  # the peers' unprivileged users reach their folders through it
@@ -285,7 +288,7 @@ OSPREY_SMTP=$(free_port)
 OSPREY_POP3=$(free_port)
 OSPREY_MAILBOX=$HERON/Mailboxes/admin
 
-osprey_set() { HERON_HOME=$HERON bash "$SRC/scripts/heron-set" "$@"; }
+osprey_set() { HERON_HOME=$HERON "$heronctl" set "$3" "$4"; }  # number|text SUBKEY NAME VALUE
 osprey_set_binary() {  # SUBKEY NAME HEX
   local root='HKEY_LOCAL_MACHINE\Software\Tallyworks, Inc.\Heron Mail Service'
   sqlite3 "$HERON/registry.db" >/dev/null <<EOF

@@ -7,9 +7,13 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHERON_TESTS=OFF >/dev/null
-cmake --build build --target osprey
+cmake --build build --target osprey heronctl
 export HERON_HOME=${HERON_HOME:-$PWD/heron-home}
-bash scripts/heron-set number Settings SmtpPort "${SMTP_PORT:-2525}"
-bash scripts/heron-set number Settings Port "${POP3_PORT:-2110}"
-echo "HERON_HOME=$HERON_HOME; trace log: $HERON_HOME/Mailtrace.log (Big5)"
+build/heronctl/heronctl set SmtpPort "${SMTP_PORT:-2525}"
+build/heronctl/heronctl set Port "${POP3_PORT:-2110}"
+echo "HERON_HOME=$HERON_HOME; trace log: build/heronctl/heronctl log"
+if build/heronctl/heronctl user list | grep -q 'no password'; then
+  echo "The admin account has no password and cannot log in yet; in another shell:"
+  echo "  HERON_HOME=$HERON_HOME build/heronctl/heronctl user passwd admin"
+fi
 exec build/service/osprey -d

@@ -9,7 +9,7 @@ jobs=$(nproc)
 
 # Benchmark smoke run: osprey alone, small loads (bench/README.md).
 cmake -S . -B build-test -G Ninja -DCMAKE_BUILD_TYPE=Debug -DHERON_SANITIZE=ON >/dev/null
-cmake --build build-test -j "$jobs" --target osprey bench_tools
+cmake --build build-test -j "$jobs" --target osprey heronctl bench_tools
 bash bench/run.sh --quick --osprey build-test/service/osprey
 
 # Fuzz targets: built with clang's libFuzzer, each run briefly on its seeds.

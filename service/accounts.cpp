@@ -134,9 +134,13 @@ bool AccountStore::SetPassword(const std::string& name, const std::string& passw
 }
 
 bool AccountStore::Add(const std::string& name, const std::string& password) {
+  return Add(CUserAccount{name, "", password, 0});
+}
+
+bool AccountStore::Add(const CUserAccount& account) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
-  if (!IsMailboxName(name) || Find(name)) return false;
-  accounts_.push_back({name, "", password, 0});
+  if (!IsMailboxName(account.name) || Find(account.name)) return false;
+  accounts_.push_back(account);
   bool saved = Save();
   Load();
   return saved;

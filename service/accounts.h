@@ -85,6 +85,7 @@ class AccountStore {
   // folder names.
   bool SetPassword(const std::string& name, const std::string& password);
   bool Add(const std::string& name, const std::string& password);
+  bool Add(const CUserAccount& account);
   bool Delete(const std::string& name);
 
   std::vector<CUserAccount> accounts();

@@ -23,17 +23,13 @@
 #include "service/log_writer.h"
 #include "service/ntservice.h"
 #include "service/service_host.h"
+#include "service/service_names.h"
 #include "service/session_thread.h"
 #include "service/settings.h"
 #include "service/settings_store.h"
 #include "smtp/distribution.h"
 
 namespace heron {
-
-constexpr const char* kServiceName = "Heron Mail Service";
-constexpr const char* kMutexName = "Mail Service Mutex";
-constexpr const char* kReloadEventName = "Heron Mail Service Event";
-constexpr const char* kClearLogEventName = "Heron Mail Server Clear Log";
 
 class COsprey : public CNTService, public ServiceHost {
  public:

@@ -1,0 +1,76 @@
+"""heronctl against a real store and a running osprey: settings checked by
+the table's rules, lists with their duplicate rules, accounts with passwords
+from standard input, reload seen by the service."""
+
+import os
+import poplib
+import smtplib
+import subprocess
+import unittest
+
+from heron_env import MailTestCase, wait_for
+
+HERONCTL = os.environ.get("HERONCTL", "heronctl")
+
+
+class HeronctlTest(MailTestCase):
+    def ctl(self, *args, stdin=None):
+        r = subprocess.run([HERONCTL, "--home", self.home.path, *args], input=stdin,
+                           capture_output=True, text=True, timeout=30)
+        return r.returncode, r.stdout, r.stderr
+
+    def test_settings_are_checked_and_refusals_write_nothing(self):
+        self.assertEqual(self.ctl("show", "Port")[1], "Port = 110  (default)\n")
+        for name, value in (("Port", "70000"), ("Port", "12x"), ("LogLevel", "4"),
+                            ("NoSuchSetting", "1"), ("RetryTimes", "-1")):
+            code, _, err = self.ctl("set", name, value)
+            self.assertEqual(code, 1, name)
+            self.assertTrue(err.startswith("heronctl: "), err)
+        self.assertEqual(self.ctl("show", "Port", "LogLevel")[1],
+                         "LogLevel = 2  (default)\nPort = 110  (default)\n")
+        self.assertEqual(self.ctl("set", "ServerID", "郵件伺服器")[0], 0)
+        self.assertEqual(self.ctl("show", "serverid")[1], "ServerID = 郵件伺服器\n")
+        self.assertEqual(self.ctl("reset", "ServerID")[0], 0)
+        self.assertIn("(default)", self.ctl("show", "ServerID")[1])
+        self.assertEqual(self.ctl("frobnicate")[0], 2)
+        self.assertEqual(self.ctl("--help")[0], 0)
+
+    def test_lists_keep_their_rules(self):
+        self.assertEqual(self.ctl("add", "Domains", "second.org")[0], 0)
+        self.assertEqual(self.ctl("add", "Domains", "SECOND.org")[0], 1)  # duplicate
+        self.assertEqual(self.ctl("list", "Domains")[1], "example.com\nsecond.org\n")
+        self.assertEqual(self.ctl("add", "ForwardRules", "a@example.com|b@example.com")[0], 0)
+        self.assertEqual(self.ctl("add", "ForwardRules", "b@example.com|a@example.com")[0], 1)
+        self.assertEqual(self.ctl("add", "ForwardRules", "no bar")[0], 1)
+        self.assertEqual(self.ctl("remove", "Domains", "nowhere.org")[0], 1)
+        self.assertEqual(self.ctl("remove", "Domains", "second.org")[0], 0)
+        self.assertEqual(self.ctl("list", "Domains")[1], "example.com\n")
+
+    def test_accounts_and_reload_reach_the_running_service(self):
+        self.start()
+        self.assertEqual(self.ctl("user", "add", "carol", "--full-name", "Carol", stdin="pw1\n")[0], 0)
+        self.assertEqual(self.ctl("user", "add", "carol", stdin="x\n")[0], 1)
+        self.assertEqual(self.ctl("user", "add", "../x", stdin="x\n")[0], 1)
+        self.assertEqual(self.ctl("user", "remove", "admin")[0], 1)
+        self.assertIn("carol  Carol\n", self.ctl("user", "list")[1])
+        self.assertEqual(self.ctl("user", "passwd", "carol", stdin="pw2\n")[0], 0)
+        # A new local domain is refused until the service reloads.
+        self.assertEqual(self.ctl("add", "Domains", "later.org")[0], 0)
+        with smtplib.SMTP("127.0.0.1", self.server.smtp_port, timeout=10) as c:
+            c.ehlo()
+            c.mail("x@far.net")
+            self.assertEqual(c.rcpt("carol@later.org")[0], 551)
+        self.assertEqual(self.ctl("reload")[0], 0)
+        self.assertTrue(self.home.wait_log("載入系統設定值..."))  # the start's line is never written
+        with smtplib.SMTP("127.0.0.1", self.server.smtp_port, timeout=10) as c:
+            c.sendmail("x@far.net", ["carol@later.org"], "Subject: hi\r\n\r\nhello\r\n")
+        p = poplib.POP3("127.0.0.1", self.server.pop3_port, timeout=10)
+        p.user("carol")
+        p.pass_("pw2")
+        self.assertTrue(wait_for(lambda: p.stat()[0] == 1))
+        p.quit()
+        self.assertIn("<POP3> PASS ****", self.ctl("log", "-n", "50")[1])
+
+
+if __name__ == "__main__":
+    unittest.main()
