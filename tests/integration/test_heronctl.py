@@ -8,7 +8,7 @@ import smtplib
 import subprocess
 import unittest
 
-from heron_env import MailTestCase, wait_for
+from heron_env import MailTestCase
 
 HERONCTL = os.environ.get("HERONCTL", "heronctl")
 
@@ -64,10 +64,11 @@ class HeronctlTest(MailTestCase):
         self.assertTrue(self.home.wait_log("載入系統設定值..."))  # the start's line is never written
         with smtplib.SMTP("127.0.0.1", self.server.smtp_port, timeout=10) as c:
             c.sendmail("x@far.net", ["carol@later.org"], "Subject: hi\r\n\r\nhello\r\n")
+        self.wait_mail("carol")
         p = poplib.POP3("127.0.0.1", self.server.pop3_port, timeout=10)
         p.user("carol")
         p.pass_("pw2")
-        self.assertTrue(wait_for(lambda: p.stat()[0] == 1))
+        self.assertEqual(p.stat()[0], 1)
         p.quit()
         self.assertIn("<POP3> PASS ****", self.ctl("log", "-n", "50")[1])
 
