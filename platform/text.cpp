@@ -131,6 +131,13 @@ bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && EqualsNoCase(s.substr(0, prefix.size()), prefix);
 }
 
+std::string FirstWordUpper(std::string_view line) {
+  size_t start = line.find_first_not_of(" \t");
+  if (start == std::string_view::npos) return std::string();
+  size_t end = line.find_first_of(" \t", start);
+  return ToUpperAscii(line.substr(start, end == std::string_view::npos ? end : end - start));
+}
+
 std::string Trim(std::string_view s) {
   auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   while (!s.empty() && blank(s.front())) s.remove_prefix(1);

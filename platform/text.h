@@ -41,5 +41,8 @@ std::string ToUpperAscii(std::string_view s);
 std::string ToLowerAscii(std::string_view s);
 // Without leading and trailing blanks, tabs, CR and LF.
 std::string Trim(std::string_view s);
+// The first word of a command line, upper case: after leading blanks and
+// tabs, up to the next blank or tab.
+std::string FirstWordUpper(std::string_view line);
 
 }  // namespace heron

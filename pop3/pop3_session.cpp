@@ -61,7 +61,9 @@ void CPop3Socket::Process(const std::string& line) {
   size_t blank = line.find(' ');
   std::string cmd = ToUpperAscii(line.substr(0, blank));
   std::string arg = blank == std::string::npos ? std::string() : line.substr(blank + 1);
-  host_.Log(cmd == "PASS" ? cmd + " ****" : cmd + " " + arg);
+  // However PASS is written (TAB, leading blanks, any case), its argument
+  // never reaches the log.
+  host_.Log(cmd == "PASS" || FirstWordUpper(line) == "PASS" ? "PASS ****" : cmd + " " + arg);
   host_.Touch();
 
   if (cmd == "USER") {

@@ -29,7 +29,7 @@ void LocalNow(std::tm& t, int& millis) {
 bool CLogFile::Open(const std::string& name) {
   Close();
   name_ = name;
-  fd_ = open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  fd_ = open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
   if (fd_ < 0) {
     ShowMessageBox(StrPrintf(B5("無法建立或開啟檔案： '%s'"), name.c_str()),
                    B5("CLogFile::Open() 發生錯誤"));
@@ -84,9 +84,29 @@ std::string FormatLogLine(uint32_t thread_id, const std::tm& t, int millis, std:
   std::string line = StrPrintf("[%u]", thread_id);
   line += LogDateText(t);
   line += LogTimeText(t, millis);
-  line += text;
+  line += EscapeLogText(text);
   line += "\r\n";
   return line;
+}
+
+std::string EscapeLogText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    unsigned char u = static_cast<unsigned char>(c);
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (u < 0x20 || u == 0x7F) {
+      out += StrPrintf("\\x%02X", u);
+    } else {
+      out += c;  // 8-bit Big5 bytes stay as they are
+    }
+  }
+  return out;
 }
 
 std::string LogFolder(const LogSettings& s, const std::string& default_folder) {

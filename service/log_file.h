@@ -39,7 +39,11 @@ class CLogFile {
 // "MM/DD/YYYY " and "hh:mm:ss.mmm " of a local time.
 std::string LogDateText(const std::tm& t);
 std::string LogTimeText(const std::tm& t, int millis);
-// One whole log line: "[tid]" date time text CR LF.
+// The text with CR, LF, TAB and other control bytes written as \r, \n, \t
+// and \xNN, so that no outside text can end a line or forge another; 8-bit
+// bytes stay as they are.
+std::string EscapeLogText(std::string_view text);
+// One whole log line: "[tid]" date time text (escaped) CR LF.
 std::string FormatLogLine(uint32_t thread_id, const std::tm& t, int millis, std::string_view text);
 
 // The defaults are those of the settings table.

@@ -103,6 +103,9 @@ void CSmtpSocket::Dispatch(const std::string& line) {
     host_.Log("****");
   } else if ((cmd == "AUTH" || cmd == "AUTH=LOGIN") && mech_end != std::string::npos) {
     host_.Log(cmd + " " + arg.substr(0, mech_end) + " ****");
+  } else if (std::string word = FirstWordUpper(line);
+             cmd != word && (word == "AUTH" || word == "AUTH=LOGIN")) {
+    host_.Log(word + " ****");  // written oddly (TAB, leading blanks): all masked
   } else {
     host_.Log(cmd + " " + arg);
   }

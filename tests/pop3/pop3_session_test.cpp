@@ -152,6 +152,10 @@ TEST_F(Pop3SessionTest, AuthorizationStateAndLogging) {
   EXPECT_FALSE(host.LogContains("Secret"));
   EXPECT_FALSE(host.LogContains("PW"));
   EXPECT_EQ(host.touches, 16);
+  for (const char* form : {"PASS\tSecret2", "  pass Secret2", "\tPaSs Secret2"}) {
+    Send(std::string(form) + "\r\n");
+  }
+  EXPECT_FALSE(host.LogContains("Secret2"));
 }
 
 TEST_F(Pop3SessionTest, LineSplittingOverflowAndOddBytes) {

@@ -21,6 +21,9 @@ TEST(LogFormatTest, LineHasThreadDateTimeAndCrLf) {
   t.tm_mon = 0;
   t.tm_hour = 0;
   EXPECT_EQ(FormatLogLine(1, t, 5, "%s"), "[1]01/06/2026 00:06:20.005 %s\r\n");
+  // Outside text can neither end its line nor forge another; Big5 stays.
+  EXPECT_EQ(FormatLogLine(1, t, 5, "a\r\n[9]01/06/2026 forged\t\x01\x7f\xA4\xA4"),
+            "[1]01/06/2026 00:06:20.005 a\\r\\n[9]01/06/2026 forged\\t\\x01\\x7F\xA4\xA4\r\n");
 }
 
 TEST(LogFormatTest, PathUsesDefaultFolderAndDropsTrailingSlashes) {

@@ -234,6 +234,11 @@ TEST_F(SmtpSessionTest, AuthPlainPromptedOrWithInitialResponse) {
   EXPECT_TRUE(host.Logged("AUTH PLAIN ****"));
   EXPECT_FALSE(host.LogContains(blob));
   EXPECT_FALSE(host.LogContains(Plain("", "bob", "pw")));
+  // However the command is written, the credentials stay out of the log.
+  for (const char* form : {"AUTH\tPLAIN ", "  auth plain ", "\tAuth=Login "}) {
+    Send(form + Plain("", "bob", "pw") + "\r\n");
+    EXPECT_FALSE(host.LogContains(Plain("", "bob", "pw"))) << form;
+  }
 }
 
 TEST_F(SmtpSessionTest, EmptyAnswerToAnAuthPromptIsAnEmptyCredential) {
