@@ -10,6 +10,7 @@
 #include "fuzz/feed_reads.h"
 #include "platform/text.h"
 #include "pop3/pop3_session.h"
+#include "service/message_file.h"
 
 namespace {
 
@@ -39,6 +40,10 @@ struct Host : heron::Pop3SessionHost {
     return true;
   }
   bool DeleteMessage(const std::string& path) override { return files.erase(path) == 1; }
+  size_t ReceiverBytes(const std::string& path) override {
+    auto it = files.find(path);
+    return it == files.end() ? 0 : heron::ReceiverLineBytes(it->second);
+  }
   std::map<std::string, std::string> files;
 };
 

@@ -237,6 +237,22 @@ std::string TrimTrailingSlashes(std::string path) {
   return path;
 }
 
+bool ReadFileHead(const std::string& path, size_t limit, std::string& out) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  out.assign(limit, '\0');
+  size_t got = 0;
+  while (got < limit) {
+    ssize_t n = read(fd, out.data() + got, limit - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  out.resize(got);
+  close(fd);
+  return true;
+}
+
 bool ReadFileTail(const std::string& path, size_t limit, std::string& out) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;

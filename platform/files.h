@@ -48,6 +48,8 @@ bool ReadFile(const std::string& path, std::string& out);
 // The last min(size, `limit`) - 1 bytes of a file (fewer when it shrinks
 // meanwhile); false when it cannot be opened.
 bool ReadFileTail(const std::string& path, size_t limit, std::string& out);
+// The first `limit` bytes of a file (all of it when shorter).
+bool ReadFileHead(const std::string& path, size_t limit, std::string& out);
 // fsync of a folder, so that a rename or unlink in it is durable.
 bool SyncFolder(const std::string& dir);
 // fsync of a file's data.

@@ -1,5 +1,6 @@
 #include "pop3/pop3_session.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "platform/text.h"
@@ -96,7 +97,9 @@ void CPop3Socket::Process(const std::string& line) {
 void CPop3Socket::ScanMailbox() {
   mailbox_.clear();
   for (const MailboxFile& f : host_.ListMailbox(user_)) {
-    int32_t size = f.size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(f.size);
+    // The size a client sees: without the envelope lines naming recipients.
+    uint64_t shown = f.size - std::min<uint64_t>(f.size, host_.ReceiverBytes(f.path));
+    int32_t size = shown > INT32_MAX ? INT32_MAX : static_cast<int32_t>(shown);
     mailbox_.push_back({f.path, size, false});
   }
 }
@@ -215,6 +218,8 @@ void CPop3Socket::Retr(const std::string& arg) {
   int n = 0;
   std::string content;
   if (!ReadMessage(arg, n, content)) return;
+  // Every recipient is named in the envelope: nobody sees the others.
+  StripReceiverLines(content);
   size_t file_size = content.size();
   // The reply is made in the file's own buffer: a large message is held once.
   content.resize(TrimMessageEnd(std::string_view(content).substr(0, content.find('\0'))).size());
@@ -232,6 +237,7 @@ void CPop3Socket::Top(const std::string& arg) {
   int lines = blank == std::string::npos ? 0 : ReadDecimal(std::string_view(arg).substr(blank + 1));
   std::string content;
   if (!ReadMessage(first, n, content)) return;
+  StripReceiverLines(content);
   std::string reply = "+OK\r\n";
   size_t pos = 0;
   enum { kLeading, kHeader, kBody } part = kLeading;

@@ -24,6 +24,9 @@ class Pop3SessionHost {
   virtual std::vector<MailboxFile> ListMailbox(const std::string& user) = 0;
   virtual bool ReadMessage(const std::string& path, std::string& content) = 0;
   virtual bool DeleteMessage(const std::string& path) = 0;
+  // The bytes of the file's "x-receiver:" envelope lines, which POP3 never
+  // shows (see ReceiverLineBytes).
+  virtual size_t ReceiverBytes(const std::string& path) = 0;
 };
 
 struct CMailMessage {

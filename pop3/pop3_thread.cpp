@@ -4,6 +4,7 @@
 #include "platform/text.h"
 #include "service/accounts.h"
 #include "service/mail_folders.h"
+#include "service/message_file.h"
 
 namespace heron {
 
@@ -29,5 +30,18 @@ bool CPop3Thread::ReadMessage(const std::string& path, std::string& content) {
 }
 
 bool CPop3Thread::DeleteMessage(const std::string& path) { return DeleteFile(path); }
+
+size_t CPop3Thread::ReceiverBytes(const std::string& path) {
+  // The head usually holds the whole envelope; a long recipient list needs
+  // the file.
+  std::string head;
+  bool complete = false;
+  if (ReadFileHead(path, 64 * 1024, head)) {
+    size_t bytes = ReceiverLineBytes(head, &complete);
+    if (complete || head.size() < 64 * 1024) return bytes;
+  }
+  std::string whole;
+  return ReadFile(path, whole) ? ReceiverLineBytes(whole) : 0;
+}
 
 }  // namespace heron

@@ -19,6 +19,7 @@ class CPop3Thread : public CClientThread, public Pop3SessionHost {
   std::vector<MailboxFile> ListMailbox(const std::string& user) override;
   bool ReadMessage(const std::string& path, std::string& content) override;
   bool DeleteMessage(const std::string& path) override;
+  size_t ReceiverBytes(const std::string& path) override;
 
  protected:
   void OnStart() override { session_.Start(sessions_before()); }

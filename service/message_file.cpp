@@ -1,5 +1,7 @@
 #include "service/message_file.h"
 
+#include <algorithm>
+
 #include "platform/text.h"
 
 namespace heron {
@@ -78,6 +80,54 @@ std::vector<std::string> ReadRecipients(std::string_view content) {
     return FieldValue(line, "x-sender:", value);
   });
   return out;
+}
+
+namespace {
+
+// Calls `line(start, length_with_end, is_receiver)` for each line of the
+// leading run of envelope lines; returns whether the run ended in `content`.
+template <typename F>
+bool ForEachLeadingEnvelopeLine(std::string_view content, F line) {
+  size_t pos = 0;
+  while (pos < content.size()) {
+    size_t nl = content.find('\n', pos);
+    if (nl == std::string_view::npos) return false;  // cut short: maybe more
+    std::string lower = ToLowerAscii(content.substr(pos, std::min<size_t>(nl - pos, 16)));
+    bool receiver = lower.starts_with("x-receiver:");
+    if (!receiver && !lower.starts_with("x-sender:")) return true;
+    line(pos, nl + 1 - pos, receiver);
+    pos = nl + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
+size_t ReceiverLineBytes(std::string_view content, bool* complete) {
+  size_t bytes = 0;
+  bool ended = ForEachLeadingEnvelopeLine(content, [&](size_t, size_t n, bool receiver) {
+    if (receiver) bytes += n;
+  });
+  if (complete) *complete = ended;
+  return bytes;
+}
+
+void StripReceiverLines(std::string& content) {
+  std::vector<std::pair<size_t, size_t>> cuts;
+  ForEachLeadingEnvelopeLine(content, [&](size_t start, size_t n, bool receiver) {
+    if (receiver) cuts.emplace_back(start, n);
+  });
+  if (cuts.empty()) return;
+  // Close the gaps in place: the message is held once.
+  size_t write = cuts[0].first;
+  for (size_t i = 0; i < cuts.size(); ++i) {
+    size_t from = cuts[i].first + cuts[i].second;
+    size_t to = i + 1 < cuts.size() ? cuts[i + 1].first : content.size();
+    std::copy(content.begin() + static_cast<long>(from), content.begin() + static_cast<long>(to),
+              content.begin() + static_cast<long>(write));
+    write += to - from;
+  }
+  content.resize(write);
 }
 
 MessageHeaderFields ReadHeaderFields(std::string_view content) {

@@ -40,6 +40,14 @@ std::string BuildMessageFile(const MessageEnvelope& env, std::string_view data);
 // of the envelope block at the top of the file.
 std::vector<std::string> ReadRecipients(std::string_view content);
 
+// The "x-receiver:" lines of the envelope block at the top of a file name
+// every recipient, Bcc ones too: POP3 never shows them. Their bytes (line
+// ends included) in `content`, which may be the file's head only; and the
+// text without them. `complete` is false when the head ends inside the
+// envelope block.
+size_t ReceiverLineBytes(std::string_view content, bool* complete = nullptr);
+void StripReceiverLines(std::string& content);
+
 struct MessageHeaderFields {
   std::string sender, date, subject;  // lower case, trimmed
 };

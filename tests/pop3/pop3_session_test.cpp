@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/text.h"
+#include "service/message_file.h"
 
 namespace heron {
 namespace {
@@ -43,6 +44,10 @@ class FakeHost : public Pop3SessionHost {
     return true;
   }
   bool DeleteMessage(const std::string& path) override { return files.erase(path) == 1; }
+  size_t ReceiverBytes(const std::string& path) override {
+    auto it = files.find(path);
+    return it == files.end() ? 0 : ReceiverLineBytes(it->second);
+  }
   bool Has(const std::string& path) const { return files.count(path) == 1; }
   // Position of a log line, or -1.
   int LogIndex(const std::string& text) const {
@@ -317,6 +322,25 @@ TEST_F(Pop3SessionTest, RetrLogsOnlyTheStartOfTheReply) {
   std::string top = Send("TOP 1 10\r\n");
   EXPECT_GT(top.size(), 200u);
   EXPECT_TRUE(host.Logged(top.substr(0, top.size() - 2)));
+}
+
+// The envelope names every recipient, Bcc ones too: no reader sees them,
+// and the sizes given are those of what is sent.
+TEST_F(Pop3SessionTest, RecipientEnvelopeLinesAreNeverShown) {
+  const std::string head = "x-sender: <a@far.net>\r\n";
+  const std::string receivers = "x-receiver: <bob@local.org>\r\nX-Receiver: <secret@local.org>\r\n";
+  const std::string rest = "Received: from h\r\nSubject: s\r\n\r\nx-receiver: body text\r\n";
+  Put("admin", "m.eml", head + receivers + rest);
+  Login();
+  size_t shown = head.size() + rest.size();
+  EXPECT_EQ(Send("STAT\r\n"), "+OK 1 " + std::to_string(shown) + "\r\n");
+  EXPECT_EQ(Send("LIST 1\r\n"), "+OK 1 " + std::to_string(shown) + "\r\n");
+  std::string retr = Send("RETR 1\r\n");
+  EXPECT_EQ(retr.rfind("+OK " + std::to_string(shown) + " octets\r\n" + head + "Received: ", 0),
+            0u);
+  EXPECT_EQ(retr.find("local.org"), std::string::npos);
+  EXPECT_NE(retr.find("x-receiver: body text"), std::string::npos);  // the body is the body
+  EXPECT_EQ(Send("TOP 1 0\r\n").find("secret"), std::string::npos);
 }
 
 TEST_F(Pop3SessionTest, TopTakesHeaderAndBodyLines) {
