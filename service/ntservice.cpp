@@ -116,19 +116,36 @@ bool CNTService::RemoveService() {
 
 bool CNTService::StartInstalledService() {
   ServiceManager scm(store());
-  if (!scm.Start(service_name_)) return false;
+  if (!scm.IsInstalled(service_name_)) {
+    std::fprintf(stderr, "%s: not installed (install it with -i)\n", service_name_.c_str());
+    return false;
+  }
+  if (scm.Query(service_name_).current_state == kServiceRunning) {
+    std::fprintf(stderr, "%s: already running\n", service_name_.c_str());
+    return false;
+  }
+  if (!scm.Start(service_name_)) {
+    std::fprintf(stderr, "%s: the service program could not be started\n", service_name_.c_str());
+    return false;
+  }
   ServiceStatus st = scm.Query(service_name_);
   while (st.current_state == kServiceStartPending) {
     std::this_thread::sleep_for(std::chrono::seconds(1));
     st = scm.Query(service_name_);
   }
-  return st.current_state == kServiceRunning;
+  if (st.current_state == kServiceRunning) return true;
+  std::fprintf(stderr, "%s: the service stopped while starting (see its trace log)\n",
+               service_name_.c_str());
+  return false;
 }
 
 bool CNTService::StopInstalledService() {
   ServiceManager scm(store());
   ServiceStatus st;
-  if (!scm.Stop(service_name_, &st)) return false;
+  if (!scm.Stop(service_name_, &st)) {
+    std::fprintf(stderr, "%s: not running\n", service_name_.c_str());
+    return false;
+  }
   st = scm.Query(service_name_);
   while (st.current_state == kServiceStopPending) {
     std::this_thread::sleep_for(std::chrono::seconds(1));

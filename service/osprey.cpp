@@ -107,6 +107,7 @@ void COsprey::Run() {
       break;
     case NamedMutex::Result::kHeldElsewhere:
       if (debug()) ShowMessageBox("already running", service_name());
+      set_exit_code(1);  // a second service body is a failure
       return;
     case NamedMutex::Result::kError:
       ShowMessageBox(

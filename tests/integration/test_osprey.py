@@ -56,7 +56,7 @@ class ConsoleModeTest(OspreyTestCase):
         started = time.monotonic()
         r = self.home.run("-d", timeout=20)
         self.assertLess(time.monotonic() - started, 10)
-        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.returncode, 2)  # a second service body is a failure
         self.assertIsNone(s.proc.poll())
         self.assertTrue(port_open(s.smtp_port) and port_open(s.pop3_port))
 
@@ -64,7 +64,7 @@ class ConsoleModeTest(OspreyTestCase):
         s = self.osprey().start()
         self.assertTrue(self.home.wait_log("<SMTP> 行程已啟動"))
         r = self.home.run("-c")
-        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.returncode, 0)
         self.assertTrue(self.home.wait_log("載入系統設定值..."))
         # A log setting changed by a reload reopens the log in the new folder.
         new_folder = os.path.join(self.home.path, "logs")
@@ -90,7 +90,7 @@ class ConsoleModeTest(OspreyTestCase):
     def test_sigterm_stops_with_log_line(self):
         s = self.osprey().start()
         self.assertTrue(self.home.wait_log("<SMTP> 行程已啟動"))
-        self.assertEqual(s.stop(signal.SIGTERM), 1)
+        self.assertEqual(s.stop(signal.SIGTERM), 0)
         self.assertIn("郵件伺服器行程已停止", self.home.log_text())
         self.assertFalse(port_open(s.smtp_port))
         # The mutex is released: a new body can start on the same data root.
@@ -99,7 +99,7 @@ class ConsoleModeTest(OspreyTestCase):
     def test_sigint_and_sighup_stop_too(self):
         for sig in (signal.SIGINT, signal.SIGHUP):
             s = self.osprey().start()
-            self.assertEqual(s.stop(sig), 1)
+            self.assertEqual(s.stop(sig), 0)
 
     def test_smtp_port_taken_keeps_pop3(self):
         blocker = socket.socket()
@@ -197,7 +197,7 @@ class ServiceVerbsTest(OspreyTestCase):
     def test_install_start_stop_remove(self):
         s = Osprey(self.home)
         r = self.home.run("-i")
-        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertEqual(r.returncode, 0, r.stderr)
         typ, data = self.home.get_value(SERVICE_KEY, "ImagePath")
         self.assertEqual(typ, REG_EXPAND_SZ)
         self.assertEqual(data, os.path.realpath(os.environ["OSPREY"]).encode() + b"\0")
@@ -206,44 +206,57 @@ class ServiceVerbsTest(OspreyTestCase):
         self.assertEqual(self.home.get_value(SERVICE_KEY, "ObjectName"), (REG_SZ, b"LocalSystem\0"))
         self.assertEqual(self.home.get_value(EVENTLOG_KEY, "TypesSupported"),
                          (REG_DWORD, struct.pack("<I", 7)))
-        self.assertEqual(self.home.run("-i").returncode, 1)  # already installed
+        self.assertEqual(self.home.run("-i").returncode, 0)  # already installed
 
         r = self.home.run("-s", timeout=60)
-        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertEqual(r.returncode, 0, r.stderr)
         self.assertTrue(wait_for(lambda: port_open(s.smtp_port) and port_open(s.pop3_port)))
         with open(os.path.join(self.home.path, "run", "Heron Mail Service.status")) as f:
             status = f.read()
         self.assertIn("state 4", status)
-        self.assertEqual(self.home.run("-s", timeout=60).returncode, 0)  # already running
+        self.assertEqual(self.home.run("-s", timeout=60).returncode, 1)  # already running
 
         r = self.home.run("-e", timeout=60)
-        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertEqual(r.returncode, 0, r.stderr)
         self.assertFalse(port_open(s.smtp_port))
         self.assertIn("郵件伺服器行程已停止", self.home.log_text())
-        self.assertEqual(self.home.run("-e", timeout=60).returncode, 0)  # not running
+        self.assertEqual(self.home.run("-e", timeout=60).returncode, 1)  # not running
 
         r = self.home.run("-u")
-        self.assertEqual(r.returncode, 1)
+        self.assertEqual(r.returncode, 0)
         self.assertIsNone(self.home.get_value(SERVICE_KEY, "ImagePath"))
-        self.assertEqual(self.home.run("-u").returncode, 1)  # not installed: still success
+        self.assertEqual(self.home.run("-u").returncode, 0)  # not installed: still success
 
     def test_start_of_a_service_that_dies_at_once_fails(self):
-        self.assertEqual(self.home.run("-i").returncode, 1)
+        self.assertEqual(self.home.run("-i").returncode, 0)
         self.home.set_value(None, "ImagePath", REG_EXPAND_SZ, b"/bin/false\0", key=SERVICE_KEY)
         started = time.monotonic()
-        self.assertEqual(self.home.run("-s", timeout=30).returncode, 0)
+        self.assertEqual(self.home.run("-s", timeout=30).returncode, 1)
         self.assertLess(time.monotonic() - started, 10)
-        self.assertEqual(self.home.run("-e", timeout=30).returncode, 0)
+        self.assertEqual(self.home.run("-e", timeout=30).returncode, 1)
 
     def test_dispatcher_refuses_without_service_manager(self):
         r = self.home.run()
-        self.assertEqual(r.returncode, 0)
+        self.assertEqual(r.returncode, 1)
         # An unknown verb letter also means the dispatcher.
-        self.assertEqual(self.home.run("-x").returncode, 0)
+        self.assertEqual(self.home.run("-x").returncode, 1)
         self.assertIn(b"Heron Mail Service", r.stdout)
 
+    def test_gnu_options(self):
+        r = self.home.run("--help")
+        self.assertEqual(r.returncode, 0)
+        self.assertIn(b"-d  run in the console", r.stdout)
+        self.assertEqual(self.home.run("--version").returncode, 0)
+        # "--stop" is no verb "-s": refused, nothing started.
+        r = self.home.run("--stop")
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b"unknown option --stop", r.stderr)
+        r = self.home.run("-s")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"not installed", r.stderr)
+
     def test_reload_verb_without_service_is_harmless(self):
-        self.assertEqual(self.home.run("-c").returncode, 1)
+        self.assertEqual(self.home.run("-c").returncode, 0)
 
 
 if __name__ == "__main__":
