@@ -1,8 +1,11 @@
 #include "service/log_writer.h"
 
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <future>
+
+#include "platform/text.h"
 
 namespace heron {
 namespace {
@@ -118,18 +121,27 @@ void LogWriter::Stop() {
 
 void LogWriter::Main() {
   std::deque<LogItem> batch;
-  std::string buffer;
+  std::string buffer, errors;
   while (queue_.TakeAll(batch)) {
     for (LogItem& item : batch) {
       if (item.operation) {
         trace_.WriteRaw(buffer);
         buffer.clear();
         item.operation();
-      } else if (trace_.Writes(item.level)) {
-        buffer += FormatLogLine(item.thread_id, item.time, item.millis, item.text);
+      } else {
+        if (trace_.Writes(item.level)) {
+          buffer += FormatLogLine(item.thread_id, item.time, item.millis, item.text);
+        }
+        if (item.level == 1 && echo_errors_) {
+          errors += "osprey: " + Big5ToUtf8(EscapeLogText(item.text)) + "\n";
+        }
       }
     }
     batch.clear();
+    if (!errors.empty()) {
+      [[maybe_unused]] ssize_t n = write(STDERR_FILENO, errors.data(), errors.size());
+      errors.clear();
+    }
     // One write a batch: lines stay whole for readers of the open file.
     trace_.WriteRaw(buffer);
     buffer.clear();

@@ -80,6 +80,8 @@ class LogWriter {
   void Flush();
   // Writes what is queued, then ends the writer; later lines are dropped.
   void Stop();
+  // Error lines also go to standard error, in UTF-8 (the console mode).
+  void EchoErrors(bool on) { echo_errors_ = on; }
 
  private:
   void Main();
@@ -87,6 +89,7 @@ class LogWriter {
   TraceLog trace_;
   // The highest level any setting queued so far lets through.
   std::atomic<int> level_{3};
+  std::atomic<bool> echo_errors_{false};
   LogQueue queue_;
   std::thread thread_;
 };

@@ -130,6 +130,7 @@ void COsprey::Run() {
   }
   // 5. Event watcher, servers, running. Every session costs a descriptor:
   // take all the system grants.
+  log_.EchoErrors(debug());
   long descriptors = RaiseDescriptorLimit();
   if (descriptors > 0) {
     // Each connection holds one descriptor and may open a file or two while
