@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -20,7 +21,9 @@
 #include "service/accounts.h"
 #include "service/list_rules.h"
 #include "service/log_file.h"
+#include "service/mail_folders.h"
 #include "service/mailbox_folder.h"
+#include "service/message_file.h"
 #include "service/service_names.h"
 #include "service/settings.h"
 #include "service/settings_store.h"
@@ -42,7 +45,10 @@ const char* kUsageText =
     "  user add NAME [--full-name TEXT] [--no-external-mail]\n"
     "  user passwd NAME             the password from standard input, or asked twice\n"
     "  user remove NAME [--delete-mail]\n"
-    "  log [-n N]                   the last lines of the trace log\n"
+    "  queue                        the messages of the queue, retry and bad-mail folders\n"
+    "  log [-n N] [-f]              the last lines of the trace log, -f following it\n"
+    "  start | stop                 the installed service, as the applet does it\n"
+    "  backup FILE | restore FILE   the whole settings key (restore: service stopped)\n"
     "  reload                       the running service reads its settings again\n"
     "  status                       the state of the installed service\n"
     "Lists: Domains ForwardRules CopyRules IpFilter SafeIp BlockMailFrom BlockMailFrom2\n"
@@ -224,6 +230,72 @@ class Ctl {
     return kOk;
   }
 
+  int Queue() {
+    std::string root =
+        TrimTrailingSlashes(ReadTextSetting(store_, *FindScalarSetting("MailFolder")));
+    int64_t now = static_cast<int64_t>(std::time(nullptr));
+    for (const char* folder :
+         {kQueueFolder, kXQueueFolder, kYQueueFolder, kZQueueFolder, kBadmailFolder}) {
+      for (const FileEntry& e : ListFolder(FolderPath(root, folder))) {
+        if (e.is_dir || !HasMessageExtension(e.name)) continue;
+        std::string head;
+        ReadFileHead(FolderPath(FolderPath(root, folder), e.name), 64 * 1024, head);
+        std::string recipients;
+        for (const std::string& r : ReadRecipients(head))
+          recipients += (recipients.empty() ? "" : ",") + r;
+        std::cout << folder << "\t" << TrimWorkPrefix(TrimExtension(e.name)) << "\t"
+                  << (now - e.mtime) / 60 << "min\t" << e.size << "\t"
+                  << Out(ReadHeaderFields(head).sender) << "\t" << Out(recipients) << "\n";
+      }
+    }
+    return kOk;
+  }
+
+  int Follow(size_t lines) {
+    int rc = Log(lines);
+    if (rc != kOk) return rc;
+    std::string path = LogFilePathFor(ReadLogSettings(store_), HeronHome());
+    auto st = StatFile(path);
+    uint64_t offset = st ? st->size : 0;
+    for (;;) {
+      usleep(500 * 1000);
+      auto now = StatFile(path);
+      if (!now) continue;
+      if (now->size < offset) offset = 0;  // cleared or archived: a new file
+      if (now->size == offset) continue;
+      std::string text;
+      if (!ReadFile(path, text) || text.size() < offset) continue;
+      std::string out;
+      for (char c : Out(text.substr(offset))) {
+        if (c != '\r') out += c;
+      }
+      std::cout << out << std::flush;
+      offset = text.size();
+    }
+  }
+
+  int Control(const char* verb) {
+    ServiceManager scm(reg_);
+    auto config = scm.QueryConfig(kServiceName);
+    if (!config) return Fail(kRefused, "the service is not installed (osprey -i installs it)");
+    // As the applet does: the service program itself, with its verb.
+    std::string command = "'" + config->image_path + "' " + verb;
+    int status = std::system(command.c_str());
+    return status == 0 ? kOk : kRefused;
+  }
+
+  int Backup(const std::string& file) {
+    return reg_.SaveKey(kRootKey, file) ? kOk : Fail(kRefused, "cannot write " + file);
+  }
+
+  int Restore(const std::string& file) {
+    NamedMutex mutex;
+    if (mutex.TryAcquire(kMutexName) != NamedMutex::Result::kAcquired) {
+      return Fail(kRefused, "the service is running: stop it first");
+    }
+    return reg_.RestoreKey(kRootKey, file) ? kOk : Fail(kRefused, "cannot restore from " + file);
+  }
+
   int Status() {
     ServiceManager scm(reg_);
     if (!scm.IsInstalled(kServiceName)) {
@@ -319,12 +391,24 @@ int Main(std::vector<std::string> args) {
     NamedEvent::Set(kReloadEventName);  // no effect when no service runs
     return kOk;
   }
+  if (cmd == "queue" && rest.empty()) return ctl.Queue();
+  if ((cmd == "start" || cmd == "stop") && rest.empty())
+    return ctl.Control(cmd == "start" ? "-s" : "-e");
+  if (cmd == "backup" && rest.size() == 1) return ctl.Backup(rest[0]);
+  if (cmd == "restore" && rest.size() == 1) return ctl.Restore(rest[0]);
   if (cmd == "log") {
     int32_t n = 20;
-    if (rest.size() == 2 && rest[0] == "-n" && ParseNumber(rest[1], n) && n >= 0) {
-      return ctl.Log(static_cast<size_t>(n));
+    bool follow = false, ok = true;
+    for (size_t i = 0; i < rest.size(); ++i) {
+      if (rest[i] == "-f") {
+        follow = true;
+      } else if (rest[i] == "-n" && i + 1 < rest.size() && ParseNumber(rest[i + 1], n) && n >= 0) {
+        ++i;
+      } else {
+        ok = false;
+      }
     }
-    if (rest.empty()) return ctl.Log(static_cast<size_t>(n));
+    if (ok) return follow ? ctl.Follow(static_cast<size_t>(n)) : ctl.Log(static_cast<size_t>(n));
   }
   std::cerr << kUsageText;
   return kUsage;

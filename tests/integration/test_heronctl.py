@@ -8,7 +8,7 @@ import smtplib
 import subprocess
 import unittest
 
-from heron_env import MailTestCase
+from heron_env import ADMIN_PASSWORD, MailTestCase
 
 HERONCTL = os.environ.get("HERONCTL", "heronctl")
 
@@ -71,6 +71,28 @@ class HeronctlTest(MailTestCase):
         self.assertEqual(p.stat()[0], 1)
         p.quit()
         self.assertIn("<POP3> PASS ****", self.ctl("log", "-n", "50")[1])
+
+    def test_queue_backup_and_restore(self):
+        self.start()
+        with smtplib.SMTP("127.0.0.1", self.server.smtp_port, timeout=10) as c:
+            c.login("admin", ADMIN_PASSWORD)
+            c.sendmail("admin@example.com", ["far@far.net"], "Subject: out\r\n\r\nx\r\n")
+        self.wait_mail("queue")
+        code, out, _ = self.ctl("queue")
+        self.assertEqual(code, 0)
+        folder, ident, _, _, sender, recipients = out.splitlines()[0].split("\t")
+        self.assertEqual((folder, sender, recipients), ("queue", "<admin@example.com>", "<far@far.net>"))
+        self.assertRegex(ident, r"^[0-9A-F]{32}$")
+
+        backup = os.path.join(self.home.path, "settings-backup.db")
+        self.assertEqual(self.ctl("backup", backup)[0], 0)
+        self.assertEqual(self.ctl("set", "Timeout", "30")[0], 0)
+        code, _, err = self.ctl("restore", backup)
+        self.assertEqual(code, 1)  # refused while the service runs
+        self.assertIn("stop it first", err)
+        self.server.stop()
+        self.assertEqual(self.ctl("restore", backup)[0], 0)
+        self.assertEqual(self.ctl("show", "Timeout")[1], "Timeout = 90  (default)\n")
 
 
 if __name__ == "__main__":
