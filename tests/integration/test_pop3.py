@@ -171,5 +171,28 @@ class RefusalTest(Pop3TestCase):
         slow.close()
 
 
+
+class SoundReadingTest(Pop3TestCase):
+    def test_last_bcc_and_lone_dots(self):
+        self.start()
+        with smtplib.SMTP("127.0.0.1", self.server.smtp_port, timeout=10) as c:
+            c.login("admin", ADMIN_PASSWORD)
+            # hidden-bcc is a Bcc recipient: named in no header.
+            c.sendmail("admin@example.com", ["admin@example.com", "hidden-bcc@far.net"],
+                       "Subject: dots\r\nTo: <admin@example.com>\r\n\r\nbefore\r\n..\r\nafter\r\n")
+        self.wait_mail("admin")
+        p = self.pop()
+        p.user("admin")
+        p.pass_(ADMIN_PASSWORD)
+        self.assertEqual(p._shortcmd("LAST"), b"+OK 0")  # fetchmail asks first
+        _, lines, _ = p.retr(1)
+        text = b"\r\n".join(lines)
+        self.assertNotIn(b"hidden-bcc", text)
+        # The line ".." the sender wrote arrives as it was, and the text goes on.
+        at = lines.index(b"before")
+        self.assertEqual(lines[at:at + 3], [b"before", b"..", b"after"])
+        self.assertEqual(p._shortcmd("LAST"), b"+OK 1")
+        p.quit()
+
 if __name__ == "__main__":
     unittest.main()

@@ -231,6 +231,32 @@ class EnvelopeForgeryTest(SmtpTestCase):
         self.assertFalse(os.path.exists(os.path.join(self.home.path, "Mailboxes", "queue")))
 
 
+class PipeliningTest(SmtpTestCase):
+    def test_quit_after_the_end_marker_is_answered_at_once(self):
+        s = self.start()
+        with socket.create_connection(("127.0.0.1", s.smtp_port), timeout=5) as sock:
+            f = sock.makefile("rb")
+            f.readline()
+            sock.sendall(b"HELO c\r\nMAIL FROM:<a@far.net>\r\nRCPT TO:<admin@example.com>\r\n"
+                         b"DATA\r\nSubject: p\r\n\r\nbody\r\n.\r\nQUIT\r\n")
+            replies = [f.readline() for _ in range(6)]
+        self.assertTrue(replies[4].startswith(b"250 OK: Queued as: "), replies)
+        self.assertEqual(replies[5], b"221 Bye\r\n")
+        (content,) = self.wait_mail("admin").values()
+        self.assertNotIn(b"QUIT", content)
+
+    def test_a_forged_log_line_is_impossible(self):
+        s = self.start()
+        with socket.create_connection(("127.0.0.1", s.smtp_port), timeout=5) as sock:
+            f = sock.makefile("rb")
+            f.readline()
+            sock.sendall(b"NOOP x\r[1]01/01/2026 00:00:00.000 <SMTP> forged\r\nQUIT\r\n")
+            f.readline()
+        log = self.home.log_text()
+        self.assertIn("\\r[1]01/01/2026 00:00:00.000 <SMTP> forged", log)
+        self.assertFalse(any(l.startswith("[1]01/01/2026") for l in log.splitlines()))
+
+
 class DurabilityTest(SmtpTestCase):
     def test_kill_9_loses_no_acknowledged_message(self):
         s = self.start()
