@@ -8,7 +8,7 @@ import smtplib
 import subprocess
 import unittest
 
-from heron_env import ADMIN_PASSWORD, MailTestCase
+from heron_env import ADMIN_PASSWORD, MailTestCase, Osprey, port_open, wait_for
 
 HERONCTL = os.environ.get("HERONCTL", "heronctl")
 
@@ -93,6 +93,29 @@ class HeronctlTest(MailTestCase):
         self.server.stop()
         self.assertEqual(self.ctl("restore", backup)[0], 0)
         self.assertEqual(self.ctl("show", "Timeout")[1], "Timeout = 90  (default)\n")
+
+    def test_service_control_and_account_removal(self):
+        self.assertIn("not installed", self.ctl("status")[1])
+        self.assertEqual(self.ctl("start")[0], 1)
+        server = Osprey(self.home)  # free ports for the installed service
+        self.assertEqual(self.home.run("-i").returncode, 0)
+        self.assertEqual(self.ctl("status")[1], "stopped\n")
+        try:
+            self.assertEqual(self.ctl("start")[0], 0)
+            self.assertTrue(wait_for(lambda: port_open(server.smtp_port)))
+            self.assertTrue(self.ctl("status")[1].startswith("running (pid "))
+        finally:
+            self.assertEqual(self.ctl("stop")[0], 0)
+        self.assertEqual(self.ctl("status")[1], "stopped\n")
+        self.home.run("-u")
+
+        self.assertEqual(self.ctl("user", "add", "dave", stdin="pw\n")[0], 0)
+        box = os.path.join(self.home.path, "Mailboxes", "dave")
+        os.makedirs(box, exist_ok=True)
+        open(os.path.join(box, "m.eml"), "w").close()
+        self.assertEqual(self.ctl("user", "remove", "dave", "--delete-mail")[0], 0)
+        self.assertFalse(os.path.exists(box))
+        self.assertNotIn("dave", self.ctl("user", "list")[1])
 
 
 if __name__ == "__main__":
