@@ -179,7 +179,7 @@ class Ctl {
       std::string password;
       if (!ReadPassword(password)) return Fail(kRefused, "the passwords differ or are empty");
       a.password = password;
-      return accounts.Add(a) ? kOk : Fail(kRefused, "the account list would be too long");
+      return accounts.Add(a, true) ? kOk : Fail(kRefused, "the account list would be too long");
     }
     if (verb == "passwd" && args.size() == 2) {
       if (!accounts.Exists(name)) return Fail(kRefused, "no account named " + args[1]);

@@ -1,5 +1,7 @@
 #include "service/accounts.h"
 
+#include <algorithm>
+
 #include "platform/text.h"
 #include "service/encoded_list.h"
 #include "service/mail_folders.h"
@@ -137,10 +139,16 @@ bool AccountStore::Add(const std::string& name, const std::string& password) {
   return Add(CUserAccount{name, "", password, 0});
 }
 
-bool AccountStore::Add(const CUserAccount& account) {
+bool AccountStore::Add(const CUserAccount& account, bool sorted) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   if (!IsMailboxName(account.name) || Find(account.name)) return false;
   accounts_.push_back(account);
+  if (sorted) {
+    std::stable_sort(accounts_.begin(), accounts_.end(),
+                     [](const CUserAccount& a, const CUserAccount& b) {
+                       return ToLowerAscii(a.name) < ToLowerAscii(b.name);
+                     });
+  }
   bool saved = Save();
   Load();
   return saved;

@@ -85,7 +85,9 @@ class AccountStore {
   // folder names.
   bool SetPassword(const std::string& name, const std::string& password);
   bool Add(const std::string& name, const std::string& password);
-  bool Add(const CUserAccount& account);
+  // With `sorted` the list is stored in the applet's order: by name, case
+  // ignored (equal names keep their order).
+  bool Add(const CUserAccount& account, bool sorted = false);
   bool Delete(const std::string& name);
 
   std::vector<CUserAccount> accounts();

@@ -52,6 +52,10 @@ class HeronctlTest(MailTestCase):
         self.assertEqual(self.ctl("user", "add", "carol", stdin="x\n")[0], 1)
         self.assertEqual(self.ctl("user", "add", "../x", stdin="x\n")[0], 1)
         self.assertEqual(self.ctl("user", "remove", "admin")[0], 1)
+        self.assertEqual(self.ctl("user", "add", "Bert", stdin="pw\n")[0], 0)
+        # Stored in the applet's order: by name, case ignored.
+        self.assertEqual([l.split()[0] for l in self.ctl("user", "list")[1].splitlines()],
+                         ["admin", "Bert", "carol"])
         self.assertIn("carol  Carol\n", self.ctl("user", "list")[1])
         self.assertEqual(self.ctl("user", "passwd", "carol", stdin="pw2\n")[0], 0)
         # A new local domain is refused until the service reloads.
