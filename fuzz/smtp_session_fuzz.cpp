@@ -36,6 +36,12 @@ struct Host : heron::SmtpSessionHost {
   }
   std::string NewMessageId() override { return "0123456789ABCDEF0123456789ABCDEF"; }
   std::time_t Now() override { return 1796576779; }
+  bool Listed(const std::string& query) override { return query.size() % 2 == 0; }
+  heron::ReverseName Reverse(const std::string& address) override {
+    return {!address.empty(), true, "host-1.dsl.example"};
+  }
+  bool InCache(bool, const std::string&) override { return false; }
+  void AddToCache(bool, const std::string&) override {}
   bool StoreMessage(const std::string&,
                     const std::function<void(const heron::MessageWriter&)>& produce) override {
     size_t size = 0;

@@ -409,7 +409,11 @@ void COsprey::AcceptSmtp(asio::ip::tcp::socket socket) {
   std::shared_ptr<const OspreySettings> snapshot = Snapshot();
   std::string peer = CClientThread::PeerAddress(socket);
   StartSession(
-      smtp_threads_, [&] { return std::make_shared<CSmtpThread>(*this, *snapshot, peer); },
+      smtp_threads_,
+      [&] {
+        return std::make_shared<CSmtpThread>(*this, *snapshot, peer, passed_cache_,
+                                             rejected_cache_);
+      },
       std::move(socket));
 }
 

@@ -18,6 +18,7 @@
 #include "platform/network_loop.h"
 #include "platform/worker_thread.h"
 #include "service/accounts.h"
+#include "service/address_cache.h"
 #include "service/client_thread.h"
 #include "service/log_file.h"
 #include "service/log_writer.h"
@@ -122,6 +123,9 @@ class COsprey : public CNTService, public ServiceHost {
   std::list<std::shared_ptr<CSessionThread>> pop3_threads_;
   std::list<std::shared_ptr<CSessionThread>> smtp_threads_;
   std::atomic<int> session_count_{0};
+  // The screening's address caches, shared by all SMTP sessions.
+  AddressCache passed_cache_;
+  AddressCache rejected_cache_;
   std::atomic<int> current_timeout_{0};
 
   std::unique_ptr<CListenSocket> pop3_listener_;

@@ -267,8 +267,64 @@ void CSmtpSocket::Mail(const std::string& arg) {
     recipients_.clear();
     return;
   }
-  // Sender screening joins here.
+  if (!Screen()) {
+    sender_.clear();
+    recipients_.clear();
+    return;
+  }
   Reply("250 OK");
+}
+
+bool CSmtpSocket::Screen() {
+  const std::string& ip = client_ip_;
+  if (!IsPrivateAddress(ip) && !safe_client_) {
+    if (authenticated_) return true;
+    bool caching = cfg_.ip_cache_size > 0;
+    if (caching && host_.InCache(true, ip) && !host_.InCache(false, ip)) {
+      Reply("551 Connection denied: IP address was listed on Spam Mail Blacklist.");
+      return false;
+    }
+    if (!caching || !host_.InCache(false, ip)) {
+      if (cfg_.check_dnsbl) {
+        std::string query =
+            BlocklistQuery(ip, cfg_.block_dyn_ip ? kCombinedBlocklistZone : kBlocklistZone);
+        if (!query.empty() && host_.Listed(query)) {
+          spam_mark_ = true;
+          if (!cfg_.filter_mode) {
+            Reply(
+                StrPrintf("550 We generally do not accept email from IPs if they were "
+                          "identified by %s",
+                          kBlocklistOperator));
+            host_.AddToCache(true, ip);
+            return false;
+          }
+        }
+      }
+      bool suspect;
+      try {
+        suspect = ReverseSuspect(host_.Reverse(ip), cfg_.block_mail_from2, cfg_.block_dyn_ip2 != 0);
+      } catch (const std::exception&) {
+        suspect = cfg_.block_dyn_ip2 != 0;
+      }
+      if (suspect) {
+        spam_mark_ = true;
+        if (!cfg_.filter_mode) {
+          Reply("550 Sender verify failed, smtp relay was rejected by Heron Mail Server!");
+          host_.AddToCache(true, ip);
+          return false;
+        }
+      }
+      host_.AddToCache(false, ip);
+    }
+  }
+  if (SenderBlocked(sender_, cfg_.block_mail_from)) {
+    spam_mark_ = true;
+    if (!cfg_.filter_mode) {
+      Reply("550 Sender was blocked by Heron Mail Server!");
+      return false;
+    }
+  }
+  return true;
 }
 
 void CSmtpSocket::Rcpt(const std::string& arg) {

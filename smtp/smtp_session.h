@@ -13,6 +13,7 @@
 #include "service/line_splitter.h"
 #include "service/settings.h"
 #include "smtp/message_data.h"
+#include "smtp/screening.h"
 
 namespace heron {
 
@@ -40,6 +41,13 @@ class SmtpSessionHost {
   // A new 32-digit message id.
   virtual std::string NewMessageId() = 0;
   virtual std::time_t Now() = 0;
+  // The screening at MAIL: whether a blocklist query name resolves to any
+  // address (a failure or time-out counts as not), the reverse lookup of a
+  // client address, and the shared passed and rejected address caches.
+  virtual bool Listed(const std::string& query) = 0;
+  virtual ReverseName Reverse(const std::string& address) = 0;
+  virtual bool InCache(bool rejected, const std::string& address) = 0;
+  virtual void AddToCache(bool rejected, const std::string& address) = 0;
   // Stores the message file `<name>.eml`, whose bytes `produce` hands to the
   // writer piece by piece, durably in the drop folder and hands it to
   // distribution. False when it could not be stored.
@@ -115,6 +123,8 @@ class CSmtpSocket {
   void MailTraceLog(const std::string& address);
   void PlainLogin(const std::string& blob);
   void Mail(const std::string& arg);
+  // The screening of client and sender; false when refused (reply sent).
+  bool Screen();
   void Rcpt(const std::string& arg);
   // Message data; returns what follows the end marker once it came.
   std::string_view ReceiveData(std::string_view chunk);

@@ -1,5 +1,9 @@
 #include "smtp/smtp_thread.h"
 
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+
 #include "platform/files.h"
 #include "platform/guid.h"
 #include "platform/paths.h"
@@ -15,10 +19,46 @@ const ClientTexts kSmtpTexts = {"SMTP", "Connection timed out",
 }  // namespace
 
 CSmtpThread::CSmtpThread(ServiceHost& service, const OspreySettings& snapshot,
-                         const std::string& peer)
+                         const std::string& peer, AddressCache& passed, AddressCache& rejected)
     : CClientThread(service, kSmtpTexts, peer),
       mail_root_(MailRoot(snapshot.mail_folder)),
+      passed_(passed),
+      rejected_(rejected),
       session_(snapshot, peer, *this) {}
+
+// Both lookups go through the platform resolver and block this session only.
+bool CSmtpThread::Listed(const std::string& query) {
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  addrinfo* result = nullptr;
+  if (getaddrinfo(query.c_str(), nullptr, &hints, &result) != 0) return false;
+  bool any = result != nullptr;
+  freeaddrinfo(result);
+  return any;
+}
+
+ReverseName CSmtpThread::Reverse(const std::string& address) {
+  ReverseName r;
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) return r;
+  char host[NI_MAXHOST];
+  if (getnameinfo(reinterpret_cast<sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr, 0,
+                  NI_NAMEREQD) != 0) {
+    return r;  // no record, or the lookup failed
+  }
+  r.found = true;
+  r.name = host;
+  return r;
+}
+
+bool CSmtpThread::InCache(bool rejected, const std::string& address) {
+  return (rejected ? rejected_ : passed_).Contains(address);
+}
+
+void CSmtpThread::AddToCache(bool rejected, const std::string& address) {
+  (rejected ? rejected_ : passed_).Add(address, session_.settings().ip_cache_size);
+}
 
 bool CSmtpThread::HasMailbox(const std::string& name) {
   return FindMailbox(mail_root_, name).has_value();

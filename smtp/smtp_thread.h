@@ -2,6 +2,7 @@
 // settings snapshot taken at accept time.
 #pragma once
 
+#include "service/address_cache.h"
 #include "service/client_thread.h"
 #include "smtp/smtp_session.h"
 
@@ -9,7 +10,9 @@ namespace heron {
 
 class CSmtpThread : public CClientThread, public SmtpSessionHost {
  public:
-  CSmtpThread(ServiceHost& service, const OspreySettings& snapshot, const std::string& peer);
+  // The address caches are the service's, shared by all sessions.
+  CSmtpThread(ServiceHost& service, const OspreySettings& snapshot, const std::string& peer,
+              AddressCache& passed, AddressCache& rejected);
 
   // SmtpSessionHost
   void Log(const std::string& text) override { LogText(text); }
@@ -19,6 +22,10 @@ class CSmtpThread : public CClientThread, public SmtpSessionHost {
   void EnsureMailbox(const std::string& name) override;
   bool ReadLogTail(size_t limit, std::string& out) override;
   std::string NewMessageId() override;
+  bool Listed(const std::string& query) override;
+  ReverseName Reverse(const std::string& address) override;
+  bool InCache(bool rejected, const std::string& address) override;
+  void AddToCache(bool rejected, const std::string& address) override;
   std::time_t Now() override;
   bool StoreMessage(const std::string& name,
                     const std::function<void(const MessageWriter&)>& produce) override;
@@ -32,6 +39,8 @@ class CSmtpThread : public CClientThread, public SmtpSessionHost {
 
  private:
   std::string mail_root_;
+  AddressCache& passed_;
+  AddressCache& rejected_;
   CSmtpSocket session_;
 };
 

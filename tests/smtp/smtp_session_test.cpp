@@ -9,6 +9,7 @@
 
 #include "platform/text.h"
 #include "service/accounts.h"
+#include "service/address_cache.h"
 #include "service/base64.h"
 #include "smtp/message_edits.h"
 #include "tests/service/memory_accounts.h"
@@ -34,6 +35,20 @@ class FakeHost : public SmtpSessionHost {
   }
   std::string NewMessageId() override { return StrPrintf("%032X", ++ids); }
   std::time_t Now() override { return 1796576779; }
+  bool Listed(const std::string& query) override {
+    queries.push_back(query);
+    return listed;
+  }
+  ReverseName Reverse(const std::string&) override {
+    ++reverse_lookups;
+    return reverse;
+  }
+  bool InCache(bool rejected, const std::string& address) override {
+    return (rejected ? rejected_cache : passed_cache).Contains(address);
+  }
+  void AddToCache(bool rejected, const std::string& address) override {
+    (rejected ? rejected_cache : passed_cache).Add(address, cache_size);
+  }
   bool StoreMessage(const std::string& name,
                     const std::function<void(const MessageWriter&)>& produce) override {
     if (fail_store) return false;
@@ -55,6 +70,13 @@ class FakeHost : public SmtpSessionHost {
   testing::MemoryAccounts storage{
       {{"admin", "Administrator", "adminpw", 0}, {"bob", "", "pw", 0}, {"nox", "", "pw", 1}}};
   std::optional<std::string> log;  // the trace log, when there is one
+  // Screening: blocklist answers, the reverse name, the caches.
+  bool listed = false;
+  ReverseName reverse{true, true, "client.example.net"};
+  std::vector<std::string> queries;
+  int reverse_lookups = 0;
+  AddressCache passed_cache, rejected_cache;
+  int cache_size = 50;
   std::vector<std::string> logs;
   std::vector<std::pair<std::string, std::string>> stored;
   bool fail_store = false;
@@ -555,6 +577,74 @@ TEST_F(SmtpSessionTest, AnEmptyPasswordNeverAuthenticates) {
   Send("ADMN\r\n");
   EXPECT_EQ(Send("\r\n"), "501 Authentication failed.\r\n");
   EXPECT_EQ(s->state(), CSmtpSocket::kReady);
+}
+
+// The screening at MAIL in its order: block mode refuses with the exact
+// replies, filter mode marks; caches spare lookups; private, safe and
+// authenticated clients skip the address tests.
+TEST_F(SmtpSessionTest, ScreeningAtMail) {
+  const std::string kMail = "MAIL FROM:<a@remote.org>\r\n";
+  cfg.block_mail_from = {"*@junk.example"};
+  Open("192.0.2.10");
+  Send("EHLO c\r\n");
+  EXPECT_EQ(Send(kMail), kOk);
+  EXPECT_EQ(host.queries, std::vector<std::string>{"10.2.0.192.zen.spamhaus.org"});
+  EXPECT_TRUE(host.passed_cache.Contains("192.0.2.10"));
+  EXPECT_EQ(Send("MAIL FROM:<x@junk.example>\r\n"),
+            "550 Sender was blocked by Heron Mail Server!\r\n");
+  EXPECT_EQ(s->sender(), "");
+  EXPECT_EQ(host.queries.size(), 1u);  // passed: no second lookup
+
+  host.listed = true;
+  Open("192.0.2.11");
+  Send("EHLO c\r\n");
+  EXPECT_EQ(Send(kMail),
+            "550 We generally do not accept email from IPs if they were identified by "
+            "https://www.spamhaus.org/\r\n");
+  EXPECT_TRUE(s->spam_mark());
+  EXPECT_EQ(Send(kMail),
+            "551 Connection denied: IP address was listed on Spam Mail Blacklist.\r\n");
+  host.listed = false;
+  host.reverse = {true, true, "nodot"};
+  Open("192.0.2.12");
+  Send("EHLO c\r\n");
+  EXPECT_EQ(Send(kMail),
+            "550 Sender verify failed, smtp relay was rejected by Heron Mail Server!\r\n");
+
+  // Filter mode: all pass, marked, and the subject is tagged.
+  cfg.filter_mode = 1;
+  cfg.block_dyn_ip = 0;
+  host.listed = true;
+  Open("192.0.2.13");
+  Send("EHLO c\r\n");
+  EXPECT_EQ(Send("MAIL FROM:<x@junk.example>\r\n"), kOk);
+  EXPECT_EQ(host.queries.back(), "13.2.0.192.sbl-xbl.spamhaus.org");
+  EXPECT_TRUE(s->spam_mark());
+  Send("RCPT TO:<bob@local.org>\r\nDATA\r\nSubject: hi\r\n\r\nx\r\n.\r\n");
+  EXPECT_NE(host.stored.back().second.find("Subject: [--SPAM--] hi"), std::string::npos);
+
+  // Private and authenticated clients are never looked up; patterns still
+  // apply to the private one. IpCacheSize 0: no cache, a lookup each time.
+  cfg.filter_mode = 0;
+  size_t lookups = host.queries.size();
+  Open("192.168.1.5");
+  Send("EHLO c\r\n");
+  EXPECT_EQ(Send("MAIL FROM:<x@junk.example>\r\n"),
+            "550 Sender was blocked by Heron Mail Server!\r\n");
+  Open("192.0.2.14");
+  Send("EHLO c\r\nAUTH PLAIN " + Plain("", "bob", "pw") + "\r\n");
+  EXPECT_EQ(Send("MAIL FROM:<x@junk.example>\r\n"), kOk);
+  EXPECT_EQ(host.queries.size(), lookups);
+  cfg.ip_cache_size = host.cache_size = 0;
+  host.listed = false;
+  host.reverse = {true, true, "ok.example.org"};
+  for (int i = 0; i < 2; ++i) {
+    Open("192.0.2.15");
+    Send("EHLO c\r\n");
+    EXPECT_EQ(Send(kMail), kOk);
+  }
+  EXPECT_EQ(host.queries.size(), lookups + 2);
+  EXPECT_EQ(host.passed_cache.size(), 0u);
 }
 
 TEST(AccountListReplyTest, HasExactBytes) {
