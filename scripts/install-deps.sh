@@ -6,7 +6,7 @@ packages=(build-essential cmake ninja-build pkg-config libasio-dev libsqlite3-de
 if [[ "${1:-}" == "--test" ]]; then
   # dnsmasq-base is the server alone, without the system service that the
   # dnsmasq package would start; the DNS tests run their own on loopback.
-  packages+=(googletest libgtest-dev python3 clang libclang-rt-dev curl dnsmasq-base)
+  packages+=(googletest libgtest-dev python3 clang libclang-rt-dev curl dnsmasq-base iproute2)
 fi
 missing=()
 for p in "${packages[@]}"; do
