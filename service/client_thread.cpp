@@ -25,7 +25,13 @@ int64_t CClientThread::Now() { return static_cast<int64_t>(std::time(nullptr)); 
 std::string CClientThread::PeerAddress(const asio::ip::tcp::socket& socket) {
   asio::error_code ec;
   auto endpoint = socket.remote_endpoint(ec);
-  return ec ? std::string() : endpoint.address().to_string();
+  if (ec) return std::string();
+  // An IPv4 client is its dotted quad, also when it came through IPv6.
+  asio::ip::address a = endpoint.address();
+  if (a.is_v6() && a.to_v6().is_v4_mapped()) {
+    return asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6()).to_string();
+  }
+  return a.to_string();
 }
 
 bool CClientThread::Start(asio::ip::tcp::socket accepted) {
