@@ -29,14 +29,22 @@ void CListenSocket::ShedOne() {
 }
 
 bool CListenSocket::Create(uint16_t port) {
-  asio::error_code ec;
-  acceptor_.open(asio::ip::tcp::v4(), ec);
-  if (ec) return false;
-  // A restarted service must be able to bind while old connections linger.
-  acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
-  acceptor_.bind(asio::ip::tcp::endpoint(asio::ip::address_v4::any(), port), ec);
-  if (ec) {
-    acceptor_.close(ec);
+  // IPv6 and IPv4 on one socket where the host has IPv6; IPv4 alone
+  // elsewhere. IPv4 clients then arrive as mapped addresses, which the
+  // sessions give as dotted quads.
+  auto bind = [&](const asio::ip::tcp& protocol, const asio::ip::address& any, bool dual) {
+    asio::error_code ec;
+    acceptor_.open(protocol, ec);
+    if (ec) return false;
+    // A restarted service must be able to bind while old connections linger.
+    acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
+    if (dual) acceptor_.set_option(asio::ip::v6_only(false), ec);
+    if (!ec) acceptor_.bind(asio::ip::tcp::endpoint(any, port), ec);
+    if (ec) acceptor_.close(ec);
+    return !ec;
+  };
+  if (!bind(asio::ip::tcp::v6(), asio::ip::address_v6::any(), true) &&
+      !bind(asio::ip::tcp::v4(), asio::ip::address_v4::any(), false)) {
     return false;
   }
   port_ = port;

@@ -1,4 +1,5 @@
-// A listening TCP socket on all local IPv4 addresses, accepting on an event
+// A listening TCP socket on all local addresses (IPv6 and IPv4 where the host
+// has IPv6, IPv4 alone elsewhere), accepting on an event
 // loop. Create binds, Listen starts accepting; each accepted connection is
 // handed to the accept handler on the loop's thread. When descriptors run
 // out, the waiting connection is closed instead of being left to fill the

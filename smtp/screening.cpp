@@ -8,6 +8,8 @@
 namespace heron {
 
 bool IsPrivateAddress(std::string_view address) {
+  // IPv6 loopback counts as 127.0.0.1 does.
+  if (address == "::1") return true;
   for (const char* entry :
        {"", "127.0.0.1", "10.*.*.*", "172.*.*.*", "192.168.*.*", "169.254.*.*"}) {
     if (EqualsNoCase(address, entry)) return true;

@@ -23,7 +23,7 @@ struct ReverseName {
 };
 
 // Private addresses: the empty text, 127.0.0.1, 10.*.*.*, 172.*.*.*,
-// 192.168.*.* and 169.254.*.*.
+// 192.168.*.* and 169.254.*.*, and the IPv6 loopback ::1.
 bool IsPrivateAddress(std::string_view address);
 // The blocklist query name of a dotted address ("1.2.0.192.zone"); empty for
 // any other text.

@@ -39,11 +39,21 @@ bool CSmtpThread::Listed(const std::string& query) {
 
 ReverseName CSmtpThread::Reverse(const std::string& address) {
   ReverseName r;
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  if (inet_pton(AF_INET, address.c_str(), &sa.sin_addr) != 1) return r;
+  sockaddr_storage ss{};
+  socklen_t len = 0;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&ss);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&ss);
+  if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    len = sizeof *v4;
+  } else if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    len = sizeof *v6;
+  } else {
+    return r;
+  }
   char host[NI_MAXHOST];
-  if (getnameinfo(reinterpret_cast<sockaddr*>(&sa), sizeof sa, host, sizeof host, nullptr, 0,
+  if (getnameinfo(reinterpret_cast<sockaddr*>(&ss), len, host, sizeof host, nullptr, 0,
                   NI_NAMEREQD) != 0) {
     return r;  // no record, or the lookup failed
   }

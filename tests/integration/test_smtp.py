@@ -231,6 +231,23 @@ class EnvelopeForgeryTest(SmtpTestCase):
         self.assertFalse(os.path.exists(os.path.join(self.home.path, "Mailboxes", "queue")))
 
 
+class Ipv6Test(SmtpTestCase):
+    def test_ipv6_and_ipv4_clients(self):
+        s = self.start()
+        try:
+            sock = socket.create_connection(("::1", s.smtp_port), timeout=5)
+        except OSError:
+            self.skipTest("no IPv6 loopback here")
+        with sock:
+            self.assertTrue(sock.makefile("rb").readline().startswith(b"220 "))
+        with self.client() as c:
+            c.noop()
+        log = self.home.log_text()
+        self.assertIn("IP: ::1", log)
+        self.assertIn("IP: 127.0.0.1", log)  # an IPv4 client is its dotted quad
+        self.assertNotIn("::ffff:", log)
+
+
 class PipeliningTest(SmtpTestCase):
     def test_quit_after_the_end_marker_is_answered_at_once(self):
         s = self.start()

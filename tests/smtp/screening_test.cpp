@@ -8,7 +8,8 @@ namespace heron {
 namespace {
 
 TEST(ScreeningTest, PrivateAddressesAndBlocklistNames) {
-  for (const char* a : {"", "127.0.0.1", "10.1.2.3", "172.99.0.1", "192.168.1.5", "169.254.0.9"}) {
+  for (const char* a :
+       {"", "127.0.0.1", "10.1.2.3", "172.99.0.1", "192.168.1.5", "169.254.0.9", "::1"}) {
     EXPECT_TRUE(IsPrivateAddress(a)) << a;
   }
   for (const char* a : {"127.0.0.30", "192.169.1.1", "11.0.0.1", "8.8.8.8"}) {
