@@ -77,6 +77,10 @@ class Ctl {
   explicit Ctl(Registry& reg) : reg_(reg), store_(reg) {}
 
   int Show(const std::vector<std::string>& names) {
+    for (const std::string& n : names) {
+      if (!FindScalarSetting(n) && !FindEditableList(n))
+        return Fail(kRefused, "no setting or list " + n);
+    }
     for (const ScalarSetting& s : ScalarSettings()) {
       if (!Wanted(names, s.name)) continue;
       bool stored = store_.ReadBytes(kSettingsKey, s.name).has_value();
@@ -106,7 +110,9 @@ class Ctl {
       return store_.WriteNumber(kSettingsKey, s->name, n) ? kOk : Fail(kRefused, "cannot write");
     }
     std::string text = In(value);
-    if (text.size() > 255) return Fail(kRefused, name + " is at most 255 bytes long");
+    if (text.size() > s->max_length) {
+      return Fail(kRefused, StrPrintf("%s is at most %zu bytes long", s->name, s->max_length));
+    }
     return store_.WriteText(kSettingsKey, s->name, text.c_str()) ? kOk
                                                                  : Fail(kRefused, "cannot write");
   }
@@ -151,8 +157,13 @@ class Ctl {
   int User(const std::vector<std::string>& args) {
     AccountStore accounts(
         store_, [this] { return ReadTextSetting(store_, *FindScalarSetting("MailFolder")); });
-    accounts.Load();
+    AccountStore::LoadResult loaded = accounts.Load();
     const std::string& verb = args.empty() ? "" : args[0];
+    if (verb != "list" && (loaded == AccountStore::LoadResult::kUndecodable ||
+                           loaded == AccountStore::LoadResult::kTooLong)) {
+      // Writing now would replace every stored account with this one change.
+      return Fail(kRefused, "the stored account list cannot be read; nothing is changed");
+    }
     if (verb == "list" && args.size() == 1) {
       for (const CUserAccount& a : accounts.accounts()) {
         std::cout << Out(a.name) << (a.full_name.empty() ? "" : "  " + Out(a.full_name))

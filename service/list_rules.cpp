@@ -32,6 +32,10 @@ ListCheck CheckListAdd(const EditableList& list, const std::vector<std::string>&
   if (rules && (bar == std::string::npos || bar == 0 || bar + 1 == entry.size())) {
     return ListCheck::kNotARule;
   }
+  if ((list.name == "ForwardRules" || list.name == "CopyRules") &&
+      EqualsNoCase(Trim(entry.substr(0, bar)), Trim(entry.substr(bar + 1)))) {
+    return ListCheck::kToItself;
+  }
   for (const std::string& e : entries) {
     if (EqualsNoCase(e, entry)) return ListCheck::kDuplicate;
     // Two rules that forward to each other would pass mail back and forth.
@@ -61,6 +65,8 @@ const char* ListCheckText(ListCheck check) {
       return "the entry is already in the list";
     case ListCheck::kMutualForward:
       return "the reverse rule is in the list: mail would go back and forth";
+    case ListCheck::kToItself:
+      return "a rule cannot lead to itself";
     case ListCheck::kTooLong:
       return "the list would be longer than the service loads (4095 bytes)";
   }

@@ -27,6 +27,7 @@ enum class ListCheck {
   kNotARule,       // a rule list entry without "|" or with an empty side
   kDuplicate,      // already in the list (case ignored)
   kMutualForward,  // a forward rule whose reverse is in the list
+  kToItself,       // a rule whose two sides are the same
   kTooLong,        // the stored list would pass what the service loads
 };
 // Whether `entry` may be added to `entries` of the list.

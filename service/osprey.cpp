@@ -365,7 +365,12 @@ void COsprey::QueueDrop(std::string drop_file) {
         queued_drops_.erase(queued_drops_.begin(), queued_drops_.begin() + static_cast<long>(n));
       }
       if (batch.empty()) return;
-      distribution_.DistributeBatch(batch);
+      try {
+        distribution_.DistributeBatch(batch);
+      } catch (const std::exception& e) {
+        // Memory or the like: the files stay in drop for the next attempt.
+        Log(1, std::string("<SMTP> Distribution stopped by an error: ") + e.what());
+      }
     }
   });
 }
@@ -377,7 +382,13 @@ std::shared_ptr<const OspreySettings> COsprey::Snapshot() {
 
 void COsprey::OnMinuteTimer() {
   // Drop files kept by a failed copy are tried again.
-  distribution_worker_.Post([this] { distribution_.RetryKept(); });
+  distribution_worker_.Post([this] {
+    try {
+      distribution_.RetryKept();
+    } catch (const std::exception& e) {
+      Log(1, std::string("<SMTP> Distribution stopped by an error: ") + e.what());
+    }
+  });
   // Listener and relay health checks join this tick with relaying.
   if (++x_counter_ > 10) {
     ArchiveTraceLog();

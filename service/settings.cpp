@@ -18,14 +18,14 @@ constexpr int32_t kAny = INT32_MIN, kAll = INT32_MAX;
 
 ScalarSetting Number(const char* name, int32_t def, int32_t S::*member, int32_t min = kAny,
                      int32_t max = kAll) {
-  return {name, Kind::kNumber, def, nullptr, nullptr, min, max, member, nullptr};
+  return {name, Kind::kNumber, def, nullptr, nullptr, min, max, 0, member, nullptr};
 }
 ScalarSetting Switch(const char* name, int32_t def, int32_t S::*member) {
   return Number(name, def, member, 0, 1);
 }
 ScalarSetting Text(const char* name, const char* def, std::string S::*member,
                    std::string (*machine)() = nullptr) {
-  return {name, Kind::kText, 0, def, machine, kAny, kAll, nullptr, member};
+  return {name, Kind::kText, 0, def, machine, kAny, kAll, 255, nullptr, member};
 }
 
 const std::vector<ScalarSetting>& Table() {
@@ -42,8 +42,8 @@ const std::vector<ScalarSetting>& Table() {
       Switch("BlockDynIP2", 1, &S::block_dyn_ip2),
       Switch("CheckDNSBL", 1, &S::check_dnsbl),
       Switch("FilterMode", 0, &S::filter_mode),
-      Text("SpamTag", "[--SPAM--]", &S::spam_tag),
-      Number("IpCacheSize", 50, &S::ip_cache_size, 0),
+      Text("SpamTag", "[--SPAM--]", &S::spam_tag).Limit(24),
+      Number("IpCacheSize", 50, &S::ip_cache_size, 0, 100),
       Number("ConnectionsLimit", 500, &S::connections_limit, 0, 9999),
       Number("MaxMessageSize", 0, &S::max_message_size, 0),
       Number("Timeout", 90, &S::timeout, 0, 9999),

@@ -80,6 +80,7 @@ struct ScalarSetting {
   const char* text_default;          // UTF-8; stored and held as Big5
   std::string (*machine_default)();  // instead of text_default, when set
   int32_t min, max;                  // what administration tools accept
+  size_t max_length;                 // of a text, in bytes
   // Where the service holds it; both null for settings others read.
   int32_t OspreySettings::*number;
   std::string OspreySettings::*text;
@@ -87,6 +88,11 @@ struct ScalarSetting {
   // The default as the store holds it (Big5).
   std::string TextDefault() const;
   bool Accepts(int32_t value) const { return value >= min && value <= max; }
+  ScalarSetting Limit(size_t length) const {
+    ScalarSetting s = *this;
+    s.max_length = length;
+    return s;
+  }
 };
 
 // Every scalar setting, the log settings first, then in the order the

@@ -94,7 +94,12 @@ size_t CDistribution::DistributeBatch(const std::vector<std::string>& drops) {
   size_t delivered = 0;
   std::set<std::string> drop_folders;
   for (Pending& p : batch) {
-    if (!p.readable) continue;
+    if (!p.readable) {
+      // Kept for the next tick when it is still there (a passing failure).
+      kept_.erase(std::remove(kept_.begin(), kept_.end(), p.drop_file), kept_.end());
+      if (FileExists(p.drop_file)) kept_.push_back(p.drop_file);
+      continue;
+    }
     std::string root = MailRoot(snapshot->mail_folder);
     for (const std::string& key : p.new_copies) {
       if (unsynced.count(FolderPath(root, key))) {
@@ -104,10 +109,10 @@ size_t CDistribution::DistributeBatch(const std::vector<std::string>& drops) {
     }
     kept_.erase(std::remove(kept_.begin(), kept_.end(), p.drop_file), kept_.end());
     drop_folders.insert(p.drop_folder);
-    if (p.all_copied) {
-      DeleteFile(p.drop_file);
+    if (p.all_copied && DeleteFile(p.drop_file)) {
       ++delivered;
     } else {
+      p.all_copied = false;  // the drop file stays: its journal must too
       // Kept for a later attempt; which copies are done survives a crash.
       std::string text;
       for (const std::string& key : p.done) text += key + "\n";

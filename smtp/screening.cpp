@@ -8,8 +8,15 @@
 namespace heron {
 
 bool IsPrivateAddress(std::string_view address) {
-  // IPv6 loopback counts as 127.0.0.1 does.
-  if (address == "::1") return true;
+  // IPv6 loopback, link-local and unique local addresses count as the
+  // private IPv4 ranges do.
+  std::string lower = ToLowerAscii(address);
+  if (lower.find(':') != std::string::npos &&
+      (lower == "::1" || lower.starts_with("fe8") || lower.starts_with("fe9") ||
+       lower.starts_with("fea") || lower.starts_with("feb") || lower.starts_with("fc") ||
+       lower.starts_with("fd"))) {
+    return true;
+  }
   for (const char* entry :
        {"", "127.0.0.1", "10.*.*.*", "172.*.*.*", "192.168.*.*", "169.254.*.*"}) {
     if (EqualsNoCase(address, entry)) return true;

@@ -32,9 +32,16 @@ bool CSmtpThread::Listed(const std::string& query) {
   hints.ai_family = AF_INET;
   addrinfo* result = nullptr;
   if (getaddrinfo(query.c_str(), nullptr, &hints, &result) != 0) return false;
-  bool any = result != nullptr;
+  // A listing is an answer in 127.0.0.2 to 127.0.0.255; the zone's error
+  // answers (127.255.255.x: a refused or rate-limited resolver) and anything
+  // else are no listing.
+  bool listed = false;
+  for (addrinfo* a = result; a; a = a->ai_next) {
+    uint32_t ip = ntohl(reinterpret_cast<sockaddr_in*>(a->ai_addr)->sin_addr.s_addr);
+    if ((ip >> 8) == 0x7F0000 && (ip & 0xFF) >= 2) listed = true;
+  }
   freeaddrinfo(result);
-  return any;
+  return listed;
 }
 
 ReverseName CSmtpThread::Reverse(const std::string& address) {

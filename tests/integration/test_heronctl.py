@@ -22,7 +22,8 @@ class HeronctlTest(MailTestCase):
     def test_settings_are_checked_and_refusals_write_nothing(self):
         self.assertEqual(self.ctl("show", "Port")[1], "Port = 110  (default)\n")
         for name, value in (("Port", "70000"), ("Port", "12x"), ("LogLevel", "4"),
-                            ("NoSuchSetting", "1"), ("RetryTimes", "-1")):
+                            ("NoSuchSetting", "1"), ("RetryTimes", "-1"),
+                            ("SpamTag", "x" * 25), ("IpCacheSize", "101")):
             code, _, err = self.ctl("set", name, value)
             self.assertEqual(code, 1, name)
             self.assertTrue(err.startswith("heronctl: "), err)
@@ -42,6 +43,8 @@ class HeronctlTest(MailTestCase):
         self.assertEqual(self.ctl("add", "ForwardRules", "a@example.com|b@example.com")[0], 0)
         self.assertEqual(self.ctl("add", "ForwardRules", "b@example.com|a@example.com")[0], 1)
         self.assertEqual(self.ctl("add", "ForwardRules", "no bar")[0], 1)
+        self.assertEqual(self.ctl("add", "CopyRules", "bob|BOB")[0], 1)  # to itself
+        self.assertEqual(self.ctl("show", "NoSuchList")[0], 1)
         self.assertEqual(self.ctl("remove", "Domains", "nowhere.org")[0], 1)
         self.assertEqual(self.ctl("remove", "Domains", "second.org")[0], 0)
         self.assertEqual(self.ctl("list", "Domains")[1], "example.com\n")

@@ -20,6 +20,8 @@ INSIDE = os.environ.get("HERON_SCREENING_NETNS") == "1"
 # Client addresses: listed on the blocklist; a good reverse name; a name
 # without a dot; a name with a suspect keyword.
 LISTED, GOOD, NODOT, DYNAMIC = "127.0.0.30", "127.0.0.31", "127.0.0.32", "127.0.0.33"
+# The zone answers this one with its error code for refused resolvers.
+ZONE_ERROR = "127.0.0.34"
 
 
 def run_dnsmasq(folder):
@@ -30,7 +32,9 @@ def run_dnsmasq(folder):
             "--ptr-record=30.0.0.127.in-addr.arpa,listed.example.org",
             "--ptr-record=31.0.0.127.in-addr.arpa,good.example.org",
             "--ptr-record=32.0.0.127.in-addr.arpa,nodot",
-            "--ptr-record=33.0.0.127.in-addr.arpa,cust-33.dynamic.example.net"]
+            "--ptr-record=33.0.0.127.in-addr.arpa,cust-33.dynamic.example.net",
+            "--address=/34.0.0.127.zen.spamhaus.org/127.255.255.254",
+            "--ptr-record=34.0.0.127.in-addr.arpa,error.example.org"]
     return subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
@@ -57,6 +61,7 @@ class ScreeningTest(MailTestCase):
         self.assertEqual(self.mail_from(NODOT), verify)
         self.assertEqual(self.mail_from(DYNAMIC), verify)
         self.assertEqual(self.mail_from(GOOD), (250, b"OK"))
+        self.assertEqual(self.mail_from(ZONE_ERROR), (250, b"OK"))  # an error is no listing
         self.assertEqual(self.mail_from(GOOD, "x@junk.example"),
                          (550, b"Sender was blocked by Heron Mail Server!"))
 
