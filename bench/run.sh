@@ -223,10 +223,6 @@ heronctl=$(readlink -f "$heronctl")
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/heron-bench.XXXXXX")
 chmod 0755 "$WORK"  # the peers' unprivileged users reach their folders through it
 
-# smtp-source comes with postfix. Without peers, postfix is not installed: its
-# package is unpacked into the work folder for smtp-source alone.
-SMTP_SOURCE=/usr/sbin/smtp-source
-SMTP_SOURCE_LIBS=""
 install_peers() {
   local had_postfix=0 had_dovecot=0
   [[ -s /var/spool/postfix/pid/master.pid ]] &&
@@ -253,22 +249,7 @@ install_peers() {
   fi
 }
 
-fetch_smtp_source() {
-  [[ -x /usr/sbin/smtp-source ]] && return 0
-  apt_install libdb5.3 libicu72 libnsl2
-  local dl=$WORK/postfix-deb
-  mkdir -p "$dl"
-  id _apt >/dev/null 2>&1 && chown _apt "$dl"
-  (cd "$dl" && { apt-get download postfix >/dev/null 2>&1 ||
-    { apt-get update -qq && apt-get download postfix >/dev/null; }; })
-  dpkg-deb -x "$dl"/postfix_*.deb "$dl/x"
-  SMTP_SOURCE=$dl/x/usr/sbin/smtp-source
-  SMTP_SOURCE_LIBS=$dl/x/usr/lib/postfix
-}
-
-if ((peers)); then install_peers; else fetch_smtp_source; fi
-[[ -x "$SMTP_SOURCE" ]] || die "smtp-source not found"
-smtp_source() { timeout $((300 + smtp_small)) env LD_LIBRARY_PATH="$SMTP_SOURCE_LIBS" "$SMTP_SOURCE" "$@"; }
+if ((peers)); then install_peers; fi
 
 # --- Test identities ----------------------------------------------------------
 
