@@ -155,8 +155,7 @@ class Ctl {
   }
 
   int User(const std::vector<std::string>& args) {
-    AccountStore accounts(
-        store_, [this] { return ReadTextSetting(store_, *FindScalarSetting("MailFolder")); });
+    AccountStore accounts(store_, [this] { return ReadMailFolder(store_); });
     AccountStore::LoadResult loaded = accounts.Load();
     const std::string& verb = args.empty() ? "" : args[0];
     if (verb != "list" && (loaded == AccountStore::LoadResult::kUndecodable ||
@@ -205,8 +204,7 @@ class Ctl {
       if (!accounts.Exists(name)) return Fail(kRefused, "no account named " + args[1]);
       if (!accounts.Delete(name)) return Fail(kRefused, "cannot store the account list");
       if (delete_mail) {
-        std::string root =
-            TrimTrailingSlashes(ReadTextSetting(store_, *FindScalarSetting("MailFolder")));
+        std::string root = MailRoot(ReadMailFolder(store_));
         if (auto folder = FindMailbox(root, name)) {
           for (const MailboxFile& f : ListMailboxFiles(root, name)) DeleteFile(f.path);
           rmdir(folder->c_str());
@@ -242,8 +240,7 @@ class Ctl {
   }
 
   int Queue() {
-    std::string root =
-        TrimTrailingSlashes(ReadTextSetting(store_, *FindScalarSetting("MailFolder")));
+    std::string root = MailRoot(ReadMailFolder(store_));
     int64_t now = static_cast<int64_t>(std::time(nullptr));
     for (const char* folder :
          {kQueueFolder, kXQueueFolder, kYQueueFolder, kZQueueFolder, kBadmailFolder}) {

@@ -24,19 +24,13 @@ struct ClientNotice {
   std::string address;
   std::string tag;  // "SMTP" or "POP3"
 };
-inline std::string PackClientNotice(const std::string& address, const std::string& tag) {
-  return address + "|" + tag;
-}
 inline ClientNotice ParseClientNotice(const std::string& text) {
   size_t bar = text.find('|');
   if (bar == std::string::npos) return {text, std::string()};
   return {text.substr(0, bar), text.substr(bar + 1)};
 }
 
-// The log message of a level (1 error, 2 information, 3 detail), and back.
-inline unsigned LogMessageFor(int level) {
-  return level <= 1 ? WM_LOG_ERROR : level == 2 ? WM_LOG_INFO : WM_LOG_DETAIL;
-}
+// The log level of a log message, if it is one.
 inline std::optional<int> LogLevelOf(unsigned msg) {
   if (msg == WM_LOG_ERROR) return 1;
   if (msg == WM_LOG_INFO) return 2;

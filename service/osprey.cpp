@@ -28,8 +28,7 @@ COsprey::COsprey()
     : CNTService(kServiceName),
       store_(Registry::Shared()),
       log_(HeronHome()),
-      accounts_(store_,
-                [this] { return ReadTextSetting(store_, *FindScalarSetting("MailFolder")); }),
+      accounts_(store_, [this] { return ReadMailFolder(store_); }),
       snapshot_(std::make_shared<const OspreySettings>(settings_)),
       distribution_([this] { return Snapshot(); }, accounts_,
                     [this](int level, const std::string& text) {
@@ -348,6 +347,15 @@ void COsprey::StopSessionThreads(std::list<std::shared_ptr<CSessionThread>>& thr
   }
 }
 
+void COsprey::Distribute(const std::function<void()>& work) {
+  try {
+    work();
+  } catch (const std::exception& e) {
+    // Memory or the like: the files stay in drop for the next attempt.
+    Log(1, std::string("<SMTP> Distribution stopped by an error: ") + e.what());
+  }
+}
+
 void COsprey::QueueDrop(std::string drop_file) {
   {
     std::lock_guard<std::mutex> lock(drops_mu_);
@@ -365,12 +373,7 @@ void COsprey::QueueDrop(std::string drop_file) {
         queued_drops_.erase(queued_drops_.begin(), queued_drops_.begin() + static_cast<long>(n));
       }
       if (batch.empty()) return;
-      try {
-        distribution_.DistributeBatch(batch);
-      } catch (const std::exception& e) {
-        // Memory or the like: the files stay in drop for the next attempt.
-        Log(1, std::string("<SMTP> Distribution stopped by an error: ") + e.what());
-      }
+      Distribute([&] { distribution_.DistributeBatch(batch); });
     }
   });
 }
@@ -382,13 +385,7 @@ std::shared_ptr<const OspreySettings> COsprey::Snapshot() {
 
 void COsprey::OnMinuteTimer() {
   // Drop files kept by a failed copy are tried again.
-  distribution_worker_.Post([this] {
-    try {
-      distribution_.RetryKept();
-    } catch (const std::exception& e) {
-      Log(1, std::string("<SMTP> Distribution stopped by an error: ") + e.what());
-    }
-  });
+  distribution_worker_.Post([this] { Distribute([this] { distribution_.RetryKept(); }); });
   // Listener and relay health checks join this tick with relaying.
   if (++x_counter_ > 10) {
     ArchiveTraceLog();

@@ -65,7 +65,6 @@ class COsprey : public CNTService, public ServiceHost {
                               uint32_t thread_id) override;
   void PostMessageReceived(std::string drop_file) override;
   // Read by session threads without a lock; changed on the main thread only.
-  int SessionCount() const override { return session_count_; }
   int CurrentTimeout() const override { return current_timeout_; }
   AccountStore& Accounts() override { return accounts_; }
   void SessionEnded(CSessionThread* thread) override;
@@ -141,6 +140,8 @@ class COsprey : public CNTService, public ServiceHost {
   std::mutex drops_mu_;
   std::vector<std::string> queued_drops_;
   void QueueDrop(std::string drop_file);
+  // Runs distribution work on its worker; an error is logged, never fatal.
+  void Distribute(const std::function<void()>& work);
 
   NamedMutex mutex_;
   StopEvent stop_event_;

@@ -26,8 +26,6 @@ class ServiceHost {
   // A drop file was stored and waits for distribution.
   virtual void PostMessageReceived(std::string drop_file) = 0;
 
-  // Open client sessions of both protocols.
-  virtual int SessionCount() const = 0;
   // The Timeout in force, for sessions that follow reloads.
   virtual int CurrentTimeout() const = 0;
   virtual AccountStore& Accounts() = 0;

@@ -106,6 +106,10 @@ const ScalarSetting* FindScalarSetting(std::string_view name) {
 
 std::string DefaultMailFolder() { return HeronHome() + "/Mailboxes/"; }
 
+std::string ReadMailFolder(SettingsStore& store) {
+  return ReadTextSetting(store, Setting("MailFolder"));
+}
+
 int32_t ReadNumberSetting(SettingsStore& store, const ScalarSetting& setting) {
   return store.ReadNumber(kSettingsKey, setting.name, setting.number_default);
 }

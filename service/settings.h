@@ -103,6 +103,8 @@ const ScalarSetting* FindScalarSetting(std::string_view name);
 
 // Default MailFolder: Mailboxes/ under the data root.
 std::string DefaultMailFolder();
+// MailFolder as stored, or its default.
+std::string ReadMailFolder(SettingsStore& store);
 
 // Reads LogLevel, MaxLog and LogPath.
 LogSettings ReadLogSettings(SettingsStore& store);

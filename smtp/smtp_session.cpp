@@ -57,12 +57,15 @@ void CSmtpSocket::Receive(std::string_view bytes) {
     bytes = ReceiveData(bytes);
     if (ended_ || state_ == kData || bytes.empty()) return;
   }
-  if (!lines_.Append(bytes)) {
-    host_.Log("Buffer overflow");
-    End();
-    return;
-  }
+  if (!AppendLines(bytes)) return;
   ProcessLines();
+}
+
+bool CSmtpSocket::AppendLines(std::string_view bytes) {
+  if (lines_.Append(bytes)) return true;
+  host_.Log("Buffer overflow");
+  End();
+  return false;
 }
 
 void CSmtpSocket::ProcessLines() {
@@ -73,11 +76,7 @@ void CSmtpSocket::ProcessLines() {
       std::string rest = lines_.TakeRest();
       std::string_view after = ReceiveData(rest);
       if (ended_ || state_ == kData) return;
-      if (!lines_.Append(after)) {
-        host_.Log("Buffer overflow");
-        End();
-        return;
-      }
+      if (!AppendLines(after)) return;
       continue;
     }
     auto line = lines_.Next();

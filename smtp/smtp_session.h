@@ -113,6 +113,8 @@ class CSmtpSocket {
  private:
   void Reply(const std::string& text, bool log = true);
   void End() { ended_ = true; }
+  // Adds received command bytes; false, ending the session, on overflow.
+  bool AppendLines(std::string_view bytes);
   void ProcessLines();
   void Dispatch(const std::string& line);
   void Auth(const std::string& arg);
