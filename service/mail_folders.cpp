@@ -1,6 +1,7 @@
 #include "service/mail_folders.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,6 +38,17 @@ std::string WorkFileName(std::string_view name) { return kWorkPrefix + std::stri
 std::string RetryFileName(std::string_view id, std::string_view recipient, int retries) {
   std::string plain = ToLowerAscii(AddressInBrackets(recipient));
   return std::string(id) + "[" + plain + "]#" + std::to_string(retries) + kMessageExtension;
+}
+
+bool IsRetryNameRecipient(std::string_view address) {
+  // The id, brackets, count and extension take some 50 of a name's 255 bytes.
+  constexpr size_t kLongest = 200;
+  std::string_view plain = AddressInBrackets(address);
+  if (plain.size() > kLongest) return false;
+  for (unsigned char c : plain) {
+    if (c == '/' || c < 0x20 || c == 0x7F) return false;
+  }
+  return true;
 }
 
 std::string TrimWorkPrefix(std::string_view name) {
@@ -76,6 +88,19 @@ std::string TrimJournalSuffix(std::string_view name) {
 MoveResult MoveFile(const std::string& from, const std::string& to, const std::string& tmp_dir) {
   if (!CopyFileDurable(from, to, tmp_dir)) return MoveResult::kCopyFailed;
   return DeleteFile(from) ? MoveResult::kMoved : MoveResult::kDeleteFailed;
+}
+
+MoveResult RenewAndMove(const std::string& from, const std::string& to, const std::string& tmp_dir) {
+  // The age first: a crash before the rename leaves a younger file, never
+  // an older one in its new folder.
+  if (utimensat(AT_FDCWD, from.c_str(), nullptr, 0) != 0) return MoveResult::kCopyFailed;
+  if (rename(from.c_str(), to.c_str()) != 0) {
+    return errno == EXDEV ? MoveFile(from, to, tmp_dir) : MoveResult::kCopyFailed;
+  }
+  auto folder = [](const std::string& p) { return p.substr(0, p.rfind('/')); };
+  SyncFolder(folder(to));
+  if (folder(to) != folder(from)) SyncFolder(folder(from));
+  return MoveResult::kMoved;
 }
 
 bool WaitUntilReadable(const std::string& path, const std::function<void()>& pause, int tries) {

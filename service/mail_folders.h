@@ -44,6 +44,10 @@ std::string WorkFileName(std::string_view name);
 // id + "[" + recipient + "]#" + n + ".eml"; the recipient without "<" and
 // ">", in lower case.
 std::string RetryFileName(std::string_view id, std::string_view recipient, int retries);
+// A remote recipient that can be part of a retry file name: no "/", NUL or
+// control characters, short enough for the name. Others are refused when
+// they are given.
+bool IsRetryNameRecipient(std::string_view address);
 // The name with the characters "r" and "_" trimmed from its start: for the
 // names above exactly the work prefix.
 std::string TrimWorkPrefix(std::string_view name);
@@ -56,8 +60,9 @@ int RetryCount(std::string_view name);
 // The same retry file name with another retry count.
 std::string WithRetryCount(std::string_view name, int retries);
 
-// The journal of a drop file's copies, beside it in the drop folder: one
-// line per folder (relative to the mail root) that has its copy.
+// The journal beside a file of what is done with it: for a drop file one
+// line per folder (relative to the mail root) that has its copy, for a
+// message in a relay folder one line per recipient settled.
 std::string CopyJournalName(std::string_view drop_name);
 // The drop file name of a journal name; other names come back unchanged.
 std::string TrimJournalSuffix(std::string_view name);
@@ -67,6 +72,11 @@ enum class MoveResult { kMoved, kCopyFailed, kDeleteFailed };
 // A move is a durable copy (through `tmp_dir`) followed by a delete of the
 // source; the copy gets a new age. A failed delete leaves both files.
 MoveResult MoveFile(const std::string& from, const std::string& to, const std::string& tmp_dir);
+
+// A move between the folders of the mail root: the file gets a new age and
+// is then renamed in one step, so that a crash leaves it in one folder only;
+// across file systems it is a durable copy and a delete.
+MoveResult RenewAndMove(const std::string& from, const std::string& to, const std::string& tmp_dir);
 
 // Waits until the file can be opened for reading. An open refused for lack
 // of access is retried after `pause` up to `tries` times; any other failure,

@@ -12,6 +12,7 @@
 #include "platform/text.h"
 #include "platform/window_messages.h"
 #include "pop3/pop3_thread.h"
+#include "service/mail_folders.h"
 #include "smtp/smtp_thread.h"
 
 namespace heron {
@@ -244,7 +245,15 @@ void COsprey::LoadSettings(LoadMode mode) {
     std::lock_guard<std::mutex> lock(snapshot_mu_);
     snapshot_ = std::make_shared<const OspreySettings>(settings_);
   }
-  // Relay threads are started or stopped here once relaying exists.
+  if (mode == LoadMode::kReload) {
+    for (int k = 0; k < kRelayKinds; ++k) {
+      if (settings_.relay_messages) {
+        StartRelayThread(static_cast<RelayKind>(k));
+      } else {
+        StopRelayThread(static_cast<RelayKind>(k));
+      }
+    }
+  }
 }
 
 bool COsprey::StartServers() {
@@ -278,7 +287,10 @@ bool COsprey::StartServers() {
   x_counter_ = 0;
   z_counter_ = 0;
   minute_timer_ = window_.SetTimer(std::chrono::milliseconds(60000), [this] { OnMinuteTimer(); });
-  // The main and X relay threads start here once relaying exists.
+  if (settings_.relay_messages) {
+    StartRelayThread(RelayKind::kMain);
+    StartRelayThread(RelayKind::kX);
+  }
   return true;
 }
 
@@ -300,7 +312,7 @@ std::unique_ptr<CListenSocket> COsprey::OpenListener(int32_t port, const Listene
 
 void COsprey::StopServers() {
   if (!servers_running_) return;
-  // The relay threads are stopped here once relaying exists.
+  for (int k = 0; k < kRelayKinds; ++k) StopRelayThread(static_cast<RelayKind>(k));
   window_.KillTimer(minute_timer_);
   minute_timer_ = 0;
   servers_running_ = false;
@@ -376,6 +388,68 @@ void COsprey::QueueDrop(std::string drop_file) {
       Distribute([&] { distribution_.DistributeBatch(batch); });
     }
   });
+}
+
+RelayConfig COsprey::RelayConfigOf(const OspreySettings& s) const {
+  RelayConfig c;
+  c.mail_root = MailRoot(s.mail_folder);
+  c.helo_name = s.host_name;
+  c.dns_server = s.dns_server;
+  c.server_id = s.server_id;
+  c.domains = s.domains;
+  c.mx_records = s.mx_records;
+  c.relay_timeout = s.relay_timeout;
+  c.retry_timeout = s.retry_timeout;
+  c.retry_times = s.retry_times;
+  c.max_recipients = s.max_recipients;
+  c.scan_interval = s.scan_interval;
+  c.domain_as_host = s.domain_as_host != 0;
+  return c;
+}
+
+void COsprey::PumpFor(std::chrono::milliseconds span, const std::function<bool()>& done) {
+  auto deadline = std::chrono::steady_clock::now() + span;
+  while (std::chrono::steady_clock::now() < deadline && !(done && done())) {
+    window_.Pump();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+void COsprey::StartRelayThread(RelayKind kind, bool quiet) {
+  auto& slot = relay_threads_[static_cast<int>(kind)];
+  if (slot) return;
+  try {
+    slot = MakeRelayThread(kind, RelayConfigOf(settings_), *this, relay_claims_);
+    slot->Start();
+  } catch (const std::exception&) {
+    slot.reset();  // no thread could be made
+    return;
+  }
+  if (kind == RelayKind::kMain && !quiet) Log(2, B5("<RELAY> 啟用外寄郵件服務行程"));
+}
+
+void COsprey::StopRelayThread(RelayKind kind, bool quiet) {
+  auto& slot = relay_threads_[static_cast<int>(kind)];
+  if (!slot) return;
+  slot->RequestStop();
+  CRelayThreadBase* t = slot.get();
+  PumpFor(std::chrono::milliseconds(10000), [t] { return t->WaitEnded(std::chrono::milliseconds(0)); });
+  if (!slot->Release()) {
+    // Still in a lookup or a dialogue: it goes on alone with its own state
+    // and never works on a file another relay thread holds.
+    Log(1, slot->ThreadId(), B5("無法正常結束執行緒"));
+    ++abandoned_;
+  }
+  slot.reset();
+  if (kind == RelayKind::kMain && !quiet) Log(2, B5("<RELAY> 停止外寄郵件服務行程"));
+}
+
+void COsprey::RestartRelayThread(RelayKind kind) {
+  if (!settings_.relay_messages) return;
+  StopRelayThread(kind);
+  PumpFor(std::chrono::milliseconds(5000));
+  if (relay_threads_[static_cast<int>(kind)]) return;  // started meanwhile
+  StartRelayThread(kind);
 }
 
 std::shared_ptr<const OspreySettings> COsprey::Snapshot() {

@@ -2,6 +2,7 @@
 // settings, the trace log, and the main loop that serialises them.
 #pragma once
 
+#include <array>
 #include <asio.hpp>
 #include <atomic>
 #include <cstdint>
@@ -17,6 +18,7 @@
 #include "platform/named_objects.h"
 #include "platform/network_loop.h"
 #include "platform/worker_thread.h"
+#include "relay/relay_thread.h"
 #include "service/accounts.h"
 #include "service/address_cache.h"
 #include "service/client_thread.h"
@@ -71,6 +73,18 @@ class COsprey : public CNTService, public ServiceHost {
   // Session threads that did not end when stopped: they still use this
   // object, so the process must end without destroying it.
   bool abandoned_sessions() const { return abandoned_ > 0; }
+
+  // The relay threads, one slot a kind. Start does nothing while a thread
+  // of the kind runs; Stop waits up to 10 s for it, then lets it go alone;
+  // Restart (X, Y, Z) stops, waits 5 s and starts again, with relaying on.
+  void StartRelayThread(RelayKind kind, bool quiet = false);
+  void StopRelayThread(RelayKind kind, bool quiet = false);
+  void RestartRelayThread(RelayKind kind);
+  // The running thread of a kind (its in-lookup flag and last activity), or
+  // null.
+  const CRelayThreadBase* RelayThread(RelayKind kind) const {
+    return relay_threads_[static_cast<int>(kind)].get();
+  }
 
   // Accepted connections (session starter thread): a session thread per
   // connection, with a snapshot of the settings.
@@ -129,6 +143,11 @@ class COsprey : public CNTService, public ServiceHost {
 
   std::unique_ptr<CListenSocket> pop3_listener_;
   std::unique_ptr<CListenSocket> smtp_listener_;
+  std::array<std::unique_ptr<CRelayThreadBase>, kRelayKinds> relay_threads_;
+  std::shared_ptr<RelayFileClaims> relay_claims_ = std::make_shared<RelayFileClaims>();
+  RelayConfig RelayConfigOf(const OspreySettings& s) const;
+  // Runs the main loop's messages for a while (log lines of ending threads).
+  void PumpFor(std::chrono::milliseconds span, const std::function<bool()>& done = nullptr);
 
   OspreySettings settings_;
   AccountStore accounts_;  // holds the settings lock

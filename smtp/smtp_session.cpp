@@ -4,6 +4,7 @@
 #include "service/address.h"
 #include "service/base64.h"
 #include "service/ip_filter.h"
+#include "service/mail_folders.h"
 #include "service/mail_rules.h"
 #include "service/mailbox_folder.h"
 #include "service/message_file.h"
@@ -348,6 +349,10 @@ void CSmtpSocket::Rcpt(const std::string& arg) {
     }
     // The folder of an account is made with the account's own spelling.
     if (account && !folder) host_.EnsureMailbox(*account);
+  } else if (!IsRetryNameRecipient(address)) {
+    // Its retry file could not be named: refused before it is taken.
+    Reply("553 Requested action not taken: mailbox name not allowed");
+    return;
   } else if (no_external_mail_) {
     Reply(B5("551 Server deny to relay messages for this account！"));
     return;
@@ -371,6 +376,7 @@ void CSmtpSocket::Rcpt(const std::string& arg) {
     bool target_local = IsLocalDomain(DomainOf(target), cfg_.domains);
     if (!target_local && cfg_.auth_forward && !authenticated_) continue;
     if (target_local && !IsMailboxName(MailboxOf(target))) continue;
+    if (!target_local && !IsRetryNameRecipient(target)) continue;
     recipients_.push_back(target);
   }
   if (recipients_.empty()) {
