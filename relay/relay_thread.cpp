@@ -142,10 +142,14 @@ std::vector<std::string> RelayWorker::MessageFiles() {
 }
 
 void RelayWorker::DropOrphanJournals() {
+  // A journal arrives just before its file: only one left for an hour
+  // without its file is an orphan (its file was deleted before it).
+  constexpr int64_t kOrphanAge = 3600;
   std::string folder = ScanFolder();
   for (const FileEntry& e : ListFolder(folder)) {
     std::string file = TrimJournalSuffix(e.name);
-    if (!e.is_dir && file != e.name && !FileExists(folder + "/" + file)) {
+    if (!e.is_dir && file != e.name && context_.now() - e.mtime > kOrphanAge &&
+        !FileExists(folder + "/" + file)) {
       DeleteFile(folder + "/" + e.name);
     }
   }

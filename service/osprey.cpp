@@ -417,6 +417,11 @@ void COsprey::PumpFor(std::chrono::milliseconds span, const std::function<bool()
 
 void COsprey::StartRelayThread(RelayKind kind, bool quiet) {
   auto& slot = relay_threads_[static_cast<int>(kind)];
+  // A thread that has made its pass and ended counts as not running.
+  if (slot && slot->WaitEnded(std::chrono::milliseconds(0))) {
+    slot->Release();
+    slot.reset();
+  }
   if (slot) return;
   try {
     slot = MakeRelayThread(kind, RelayConfigOf(settings_), *this, relay_claims_);

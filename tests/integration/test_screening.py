@@ -5,15 +5,13 @@ with /etc/resolv.conf and /etc/hosts bind-mounted, and dnsmasq answering the
 blocklist zone and the reverse names. No real blocklist is ever asked."""
 
 import os
-import shutil
 import smtplib
 import subprocess
-import sys
-import tempfile
 import time
 import unittest
 
-from heron_env import REG_BINARY, MailTestCase, encode_list, mailbox_files, wait_for
+from heron_env import (REG_BINARY, MailTestCase, encode_list, mailbox_files, run_in_namespace,
+                       wait_for)
 
 INSIDE = os.environ.get("HERON_SCREENING_NETNS") == "1"
 
@@ -82,29 +80,7 @@ class NamespaceTest(unittest.TestCase):
 
     @unittest.skipIf(INSIDE, "already inside")
     def test_inside_a_namespace(self):
-        if os.geteuid() != 0 or not shutil.which("unshare") or not shutil.which("dnsmasq"):
-            self.skipTest("needs root, unshare and dnsmasq")
-        folder = tempfile.mkdtemp(prefix="heron-ns-")
-        try:
-            with open(os.path.join(folder, "resolv.conf"), "w") as f:
-                f.write("nameserver 127.0.0.53\noptions timeout:2 attempts:1\n")
-            with open(os.path.join(folder, "hosts"), "w") as f:
-                f.write("127.0.0.1 localhost\n")
-            script = (
-                "set -e; ip link set lo up; "
-                f"mount --bind {folder}/resolv.conf /etc/resolv.conf; "
-                f"mount --bind {folder}/hosts /etc/hosts; "
-                f"exec {sys.executable} -W ignore -m unittest -v test_screening.ScreeningTest")
-            env = dict(os.environ, HERON_SCREENING_NETNS="1")
-            r = subprocess.run(["unshare", "--net", "--mount", "bash", "-c", script], env=env,
-                               capture_output=True, text=True, timeout=300,
-                               cwd=os.path.dirname(os.path.abspath(__file__)))
-            sys.stderr.write(r.stderr)
-            self.assertEqual(r.returncode, 0)
-            self.assertIn("OK", r.stderr)
-            self.assertNotIn("skipped", r.stderr.split("Ran")[-1])
-        finally:
-            shutil.rmtree(folder, ignore_errors=True)
+        run_in_namespace(self, "test_screening", "ScreeningTest", "HERON_SCREENING_NETNS")
 
 
 def setUpModule():
