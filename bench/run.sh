@@ -71,7 +71,7 @@ die() { printf 'bench/run.sh: %s\n' "$*" >&2; exit 1; }
 
 # --- Cleanup: everything started here is stopped on exit ---------------------
 
-WORK="" OSPREY_PID="" IDLE_PID="" POSTFIX_CONF="" DOVECOT_PID="" OWN_POLICY=0
+WORK="" OSPREY_PID="" IDLE_PID="" POSTFIX_CONF="" DOVECOT_PID=""
 cleanup() {
   local rc=$?
   set +e
@@ -80,7 +80,6 @@ cleanup() {
   stop_osprey
   stop_postfix
   stop_dovecot
-  ((OWN_POLICY)) && rm -f /usr/sbin/policy-rc.d
   if [[ -n "$WORK" ]]; then
     if ((keep)); then log "kept $WORK"; else rm -rf "$WORK"; fi
   fi
@@ -189,20 +188,6 @@ hex_u16() { printf '%02x%02x' $(($1 & 255)) $(($1 >> 8)); }
 
 bash scripts/install-deps.sh
 
-apt_install() {  # installs packages that are missing, non-interactively
-  local missing=() p
-  for p in "$@"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-  done
-  ((${#missing[@]})) || return 0
-  log "installing ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null 2>&1 || {
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-  }
-}
-
 if [[ -z "$osprey" ]]; then
   log "building osprey and the load tools (Release) in build-bench"
   cmake -S "$SRC" -B "$SRC/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHERON_TESTS=OFF \
@@ -224,29 +209,8 @@ WORK=$(mktemp -d "${TMPDIR:-/tmp}/heron-bench.XXXXXX")
 chmod 0755 "$WORK"  # the peers' unprivileged users reach their folders through it
 
 install_peers() {
-  local had_postfix=0 had_dovecot=0
-  [[ -s /var/spool/postfix/pid/master.pid ]] &&
-    kill -0 "$(tr -d ' ' </var/spool/postfix/pid/master.pid)" 2>/dev/null && had_postfix=1
-  [[ -s /run/dovecot/master.pid ]] && kill -0 "$(cat /run/dovecot/master.pid)" 2>/dev/null &&
-    had_dovecot=1
-  # No daemon may start from the install: a policy that forbids it, for its
-  # length, unless the machine has its own.
-  if [[ ! -e /usr/sbin/policy-rc.d ]]; then
-    printf '#!/bin/sh\nexit 101\n' >/usr/sbin/policy-rc.d
-    chmod 0755 /usr/sbin/policy-rc.d
-    OWN_POLICY=1
-  fi
-  echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
-  echo "postfix postfix/mailname string localhost" | debconf-set-selections
-  apt_install postfix dovecot-pop3d
-  if ((OWN_POLICY)); then rm -f /usr/sbin/policy-rc.d; OWN_POLICY=0; fi
-  # Whatever the install started anyway is stopped; daemons that ran before stay.
-  if ((!had_postfix)) && [[ -s /var/spool/postfix/pid/master.pid ]]; then
-    postfix stop >/dev/null 2>&1 || true
-  fi
-  if ((!had_dovecot)) && [[ -s /run/dovecot/master.pid ]]; then
-    kill "$(cat /run/dovecot/master.pid)" 2>/dev/null || true
-  fi
+  log "installing the peers (not started by the install)"
+  bash "$SRC/scripts/install-deps.sh" --peers >/dev/null
 }
 
 if ((peers)); then install_peers; fi
