@@ -41,10 +41,19 @@ AttemptResult RecipientDelivery::TryHosts(const std::string& host_list,
   interrupted = false;
   for (const std::string& host : SplitHostList(host_list)) {
     if (Stopping()) break;
+    if (context_.dead_hosts && context_.dead_hosts->IsDead(host, context_.now())) {
+      context_.log(B5("主機最近無法連線，暫不嘗試： ") + host);
+      last = {false, 0, B5("無法與遠端伺服器建立連線")};
+      continue;
+    }
     context_.log(B5("傳遞郵件至 '") + recipient + "' (" + host + ")");
     if (context_.status) context_.status->last_activity = context_.now();
     last = transport_.Attempt(host, message.sender, recipient, message.text);
     if (last.delivered) return last;
+    // No connection or no answer: the host rests before it is tried again.
+    if (last.code == 0 && context_.dead_hosts && !Stopping()) {
+      context_.dead_hosts->MarkDead(host, context_.now());
+    }
   }
   // A stop cuts an attempt short: its failure says nothing of the host.
   interrupted = Stopping();

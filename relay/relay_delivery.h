@@ -60,6 +60,7 @@ struct RelayContext {
   std::function<std::time_t()> now;
   const std::atomic<bool>* stop = nullptr;
   RelayThreadStatus* status = nullptr;
+  DeadHosts* dead_hosts = nullptr;  // hosts not tried for a while; null: none
 };
 
 // Where the file of a recipient goes after an attempt.

@@ -127,12 +127,15 @@ bool MxResolver::DomainAsHost(const std::string& domain, std::string& host_list)
 }
 
 bool MxResolver::ResolveMx(const std::string& domain, std::string& host_list) {
-  if (!hosts_.empty()) {
-    auto it = hosts_.find(domain);
-    if (it == hosts_.end()) it = hosts_.find("*");
-    if (it != hosts_.end()) {
-      host_list = it->second;
-      return true;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (!mx_hosts_.empty()) {
+      auto it = mx_hosts_.find(domain);
+      if (it == mx_hosts_.end()) it = mx_hosts_.find("*");
+      if (it != mx_hosts_.end()) {
+        host_list = it->second;
+        return true;
+      }
     }
   }
   std::vector<std::string> results;
@@ -157,8 +160,24 @@ bool MxResolver::ResolveMx(const std::string& domain, std::string& host_list) {
     size_t space = r.find(' ');
     host_list += (space == std::string::npos ? r : r.substr(space + 1)) + "|";
   }
-  hosts_[domain] = host_list;
+  std::lock_guard<std::mutex> lock(mu_);
+  mx_hosts_[domain] = host_list;
   return true;
+}
+
+void DeadHosts::MarkDead(const std::string& host, int64_t now) {
+  std::lock_guard<std::mutex> lock(mu_);
+  until_[host] = now + pause_;
+  // Expired entries go: the table never outgrows the hosts of a while.
+  for (auto it = until_.begin(); it != until_.end();) {
+    it = it->second <= now ? until_.erase(it) : std::next(it);
+  }
+}
+
+bool DeadHosts::IsDead(const std::string& host, int64_t now) {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = until_.find(host);
+  return it != until_.end() && it->second > now;
 }
 
 }  // namespace heron

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -96,11 +97,12 @@ class MxLookup {
 // The mail hosts of a domain: from the fixed table (MxRecords, "*" for every
 // domain), then the DNS client, whose answers join the table for the life of
 // the resolver; with domain-as-host the domain itself when DNS has none.
+// Safe for use by several threads.
 class MxResolver {
  public:
   MxResolver(std::map<std::string, std::string> fixed, std::string dns_server,
              bool domain_as_host, MxLookup& dns, std::function<void(const std::string&)> log)
-      : hosts_(std::move(fixed)),
+      : mx_hosts_(std::move(fixed)),
         dns_server_(std::move(dns_server)),
         domain_as_host_(domain_as_host),
         dns_(dns),
@@ -114,11 +116,27 @@ class MxResolver {
  private:
   bool DomainAsHost(const std::string& domain, std::string& host_list);
 
-  std::map<std::string, std::string> hosts_;
+  std::mutex mu_;  // the delivery workers of one thread share the table
+  std::map<std::string, std::string> mx_hosts_;
   std::string dns_server_;
   bool domain_as_host_;
   MxLookup& dns_;
   std::function<void(const std::string&)> log_;
+};
+
+// Hosts that could not be reached lately: for a while they are not tried
+// again, so that one exchanger that is down or never answers does not hold
+// up the mail for all others. Safe for use by several threads.
+class DeadHosts {
+ public:
+  explicit DeadHosts(int64_t pause_seconds = 120) : pause_(pause_seconds) {}
+  void MarkDead(const std::string& host, int64_t now);
+  bool IsDead(const std::string& host, int64_t now);
+
+ private:
+  int64_t pause_;
+  std::mutex mu_;
+  std::map<std::string, int64_t> until_;
 };
 
 }  // namespace heron

@@ -104,7 +104,11 @@ RelayWorker::RelayWorker(RelayKind kind, RelayConfig config, RelayContext contex
                          RelayTransport& transport, std::shared_ptr<RelayFileClaims> claims)
     : variant_(VariantOf(kind)),
       config_(std::move(config)),
-      context_(std::move(context)),
+      context_([&] {
+        RelayContext c = std::move(context);
+        c.dead_hosts = &dead_hosts_;
+        return c;
+      }()),
       resolver_(MxResolver::FixedHosts(config_.mx_records), config_.dns_server,
                 config_.domain_as_host, dns, context_.log),
       delivery_(config_, resolver_, transport, context_),
@@ -170,7 +174,9 @@ void RelayWorker::Run() {
 bool RelayWorker::DetectNewFiles() {
   if (context_.status) context_.status->last_activity = context_.now();
   bool added = false;
-  for (const std::string& path : MessageFiles()) added |= remembered_.insert(path).second;
+  std::vector<std::string> files = MessageFiles();
+  std::lock_guard<std::mutex> lock(work_mu_);
+  for (const std::string& path : files) added |= remembered_.insert(path).second;
   return added;
 }
 
@@ -183,8 +189,8 @@ void RelayWorker::WatchQueue() {
                         IN_CREATE | IN_MOVED_TO | IN_MOVED_FROM | IN_DELETE | IN_ONLYDIR) < 0) {
     return;
   }
-  remembered_.clear();
-  if (DetectNewFiles()) Pass();
+  StartWorkers(kRelayWorkers);
+  if (DetectNewFiles()) Dispatch();
   asio::steady_timer sweep(io);
   while (!Stopping()) {
     enum { kNone, kChange, kSweep } event = kNone;
@@ -203,11 +209,82 @@ void RelayWorker::WatchQueue() {
       char buf[4096];
       while (read(fd, buf, sizeof buf) > 0) {
       }
-      if (DetectNewFiles()) Pass();
-    } else if (event == kSweep && !MessageFiles().empty()) {
-      Log(B5("正在處理佇列中未偵測到的訊息"));
-      Pass();
+      if (DetectNewFiles()) Dispatch();
+    } else if (event == kSweep) {
+      // Files no notification told of (none that are in work).
+      Dispatch(true);
     }
+  }
+  StopWorkers();
+}
+
+void RelayWorker::StartWorkers(int count) {
+  for (int i = 0; i < count; ++i) workers_.emplace_back([this] { WorkerMain(); });
+}
+
+void RelayWorker::StopWorkers() {
+  for (std::thread& t : workers_) t.join();  // each sees the stop within a wait
+  workers_.clear();
+}
+
+void RelayWorker::WorkerMain() {
+  std::unique_lock<std::mutex> lock(work_mu_);
+  while (!Stopping()) {
+    if (todo_.empty()) {
+      // Woken by new work; the stop is seen within the wait.
+      work_cv_.wait_for(lock, std::chrono::milliseconds(200));
+      continue;
+    }
+    std::string path = std::move(todo_.front());
+    todo_.pop_front();
+    ++busy_;
+    lock.unlock();
+    Work(path);
+    lock.lock();
+    --busy_;
+    handed_.erase(path);
+    if (todo_.empty() && busy_ == 0) {
+      Log(B5("完成郵件處理行程"));
+      remembered_.clear();
+    }
+  }
+}
+
+bool RelayWorker::Dispatch(bool only_new) {
+  std::vector<std::string> fresh;
+  {
+    std::lock_guard<std::mutex> lock(work_mu_);
+    for (const std::string& path : MessageFiles()) {
+      if (!handed_.count(path)) fresh.push_back(path);
+    }
+  }
+  if (fresh.empty() && only_new) return false;
+  if (only_new) Log(B5("正在處理佇列中未偵測到的訊息"));
+  if (context_.status) context_.status->last_activity = context_.now();
+  Log(B5("偵測到新的訊息"));
+  DropOrphanJournals();
+  std::lock_guard<std::mutex> lock(work_mu_);
+  for (std::string& path : fresh) {
+    if (handed_.insert(path).second) todo_.push_back(std::move(path));
+  }
+  work_cv_.notify_all();
+  if (todo_.empty() && busy_ == 0) remembered_.clear();
+  return !fresh.empty();
+}
+
+void RelayWorker::Work(const std::string& path) {
+  Claim claim(*claims_, path);
+  if (!claim.held() || !WaitReadable(path)) return;
+  switch (variant_.kind) {
+    case RelayKind::kMain:
+      QueueFile(path);
+      break;
+    case RelayKind::kX:
+      XQueueFile(path);
+      break;
+    default:
+      RetryFile(path);
+      break;
   }
 }
 
@@ -219,19 +296,7 @@ void RelayWorker::Pass() {
   DropOrphanJournals();
   for (const std::string& path : MessageFiles()) {
     if (Stopping()) break;
-    Claim claim(*claims_, path);
-    if (!claim.held() || !WaitReadable(path)) continue;
-    switch (variant_.kind) {
-      case RelayKind::kMain:
-        QueueFile(path);
-        break;
-      case RelayKind::kX:
-        XQueueFile(path);
-        break;
-      default:
-        RetryFile(path);
-        break;
-    }
+    Work(path);
   }
   if (variant_.continuous) {
     Log(B5("完成郵件處理行程"));
@@ -342,9 +407,10 @@ void RelayWorker::QueueFile(const std::string& path) {
     MoveWithJournal(path, FolderPath(Folder(kXQueueFolder), name));
     return;
   }
+  // Held before it has its name: a listing that meets it finds it taken.
   std::string work = FolderPath(ScanFolder(), WorkFileName(name));
-  if (rename(path.c_str(), work.c_str()) != 0) return;
   Claim claim(*claims_, work);
+  if (!claim.held() || rename(path.c_str(), work.c_str()) != 0) return;
   bool interrupted = false;
   if (DeliverAll(work, content, recipients, interrupted)) {
     if (!DeleteFile(work)) LogDeleteFailed(work, false);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <condition_variable>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -40,7 +41,7 @@ class RelayWorker {
   // The thread body: one pass, or (main relay thread) watching the queue
   // folder until stopped.
   void Run();
-  // One pass over the scan folder.
+  // One pass over the scan folder, on the calling thread.
   void Pass();
   // Main relay thread: remembers the files of the queue folder not seen
   // before; true when there was one.
@@ -60,6 +61,18 @@ class RelayWorker {
   std::vector<std::string> MessageFiles();
   void DropOrphanJournals();
   void WatchQueue();
+  // One file of the scan folder, unless another thread holds it.
+  void Work(const std::string& path);
+
+  // Main relay thread: delivery workers take the files of the queue folder
+  // one by one; the watching thread only lists the folder and hands out
+  // what is new, so that a slow exchanger holds up one worker only.
+  void StartWorkers(int count);
+  void StopWorkers();
+  void WorkerMain();
+  // Lists the folder and hands out every file not handed out yet; true when
+  // there was one.
+  bool Dispatch(bool only_new = false);
 
   // One file of the scan folder, by kind.
   void QueueFile(const std::string& path);
@@ -83,12 +96,23 @@ class RelayWorker {
 
   const RelayVariant& variant_;
   RelayConfig config_;
+  DeadHosts dead_hosts_;
   RelayContext context_;
   MxResolver resolver_;
   RecipientDelivery delivery_;
   std::shared_ptr<RelayFileClaims> claims_;
   std::set<std::string> remembered_;  // main relay thread: names seen
+
+  std::mutex work_mu_;
+  std::condition_variable work_cv_;
+  std::deque<std::string> todo_;
+  std::set<std::string> handed_;  // in `todo_` or in work
+  int busy_ = 0;
+  std::vector<std::thread> workers_;
 };
+
+// Delivery workers of the main relay thread.
+inline constexpr int kRelayWorkers = 8;
 
 // One relay thread: the worker on a thread of its own, with the socket
 // client and the DNS client. Its state lives as long as the thread does,
