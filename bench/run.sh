@@ -24,6 +24,7 @@ usage: bench/run.sh [options]
   --rounds N           rounds of A B (default 3)
   --messages M         SMTP messages per run at 4 KiB (default 1000)
   --large-messages M   SMTP messages per run at 256 KiB (default 200)
+  --relay-messages M   relayed messages per run (default 1000; a multiple of 10)
   --sessions LIST      parallel SMTP sessions, comma-separated (default 1,10,50,200)
   --pop3-users C       parallel POP3 users, one connection each (default 10)
   --pop3-messages N    messages in each POP3 mailbox (default 1000)
@@ -34,7 +35,7 @@ EOF
 }
 
 quick=0 keep=0 osprey="" tools=""
-rounds=3 smtp_small=1000 smtp_large=200 sessions=1,10,50,200
+rounds=3 smtp_small=1000 smtp_large=200 sessions=1,10,50,200 relay_count=1000
 pop3_users=10 pop3_messages=1000 pop3_size=4096 idle_count=500
 while (($#)); do
   case "$1" in
@@ -45,6 +46,7 @@ while (($#)); do
     --rounds) rounds=$2; shift ;;
     --messages) smtp_small=$2; shift ;;
     --large-messages) smtp_large=$2; shift ;;
+    --relay-messages) relay_count=$2; shift ;;
     --sessions) sessions=$2; shift ;;
     --pop3-users) pop3_users=$2; shift ;;
     --pop3-messages) pop3_messages=$2; shift ;;
@@ -56,7 +58,7 @@ while (($#)); do
   shift
 done
 if ((quick)); then
-  rounds=1 smtp_small=100 smtp_large=10 pop3_users=4 pop3_messages=50 idle_count=50
+  rounds=1 smtp_small=100 smtp_large=10 pop3_users=4 pop3_messages=50 idle_count=50 relay_count=100
   sessions=1,10
 fi
 peers=$((!quick))
@@ -80,6 +82,7 @@ cleanup() {
   stop_osprey
   stop_postfix
   stop_dovecot
+  stop_sinks
   if [[ -n "$WORK" ]]; then
     if ((keep)); then log "kept $WORK"; else rm -rf "$WORK"; fi
   fi
@@ -223,6 +226,13 @@ PASSWORD=benchpw
 POP3_NAMES=()
 for i in $(seq 1 "$pop3_users"); do POP3_NAMES+=("$(printf 'pop%02d' "$i")"); done
 POP3_LIST=$(IFS=,; echo "${POP3_NAMES[*]}")
+# Relay loads: ten destination domains, each with its exchanger on a
+# loopback address, port 25: an smtp-sink that keeps every message, except
+# the last domain's, which never sends its greeting.
+RELAY_SINK_ADDR=127.0.0.40 RELAY_DEAD_ADDR=127.0.0.49
+RELAY_DOMAINS=()
+for i in $(seq 0 9); do RELAY_DOMAINS+=("d$i.relay.test"); done
+relay_host() { [[ "$1" == d9.* ]] && echo "$RELAY_DEAD_ADDR" || echo "$RELAY_SINK_ADDR"; }
 NOBODY_UID=$(id -u nobody)
 NOBODY_GID=$(id -g nobody)
 
@@ -255,6 +265,14 @@ configure_osprey() {
   osprey_set number Settings BlockDynIP 0
   osprey_set number Settings BlockDynIP2 0
   osprey_set_binary Domains Extensions "$(hex_u16 1)$(hex_text "$DOMAIN")"
+  # Relaying: every relay domain has its fixed exchanger (no DNS), the load
+  # sender relays without logging in.
+  osprey_set number Settings RelayMessages 1
+  osprey_set number Settings AuthRemote 0
+  local routes d
+  routes=$(hex_u16 ${#RELAY_DOMAINS[@]})
+  for d in "${RELAY_DOMAINS[@]}"; do routes+=$(hex_text "$d|$(relay_host "$d")"); done
+  osprey_set_binary Relay MxRecords "$routes"
   # Accounts: admin (the default account, empty password) and the POP3 users.
   local hex name
   hex=$(hex_u16 $((pop3_users + 1)))$(hex_text admin)$(hex_text Administrator)$(hex_text "")00000000
@@ -319,6 +337,8 @@ virtual_mailbox_base = $VMAIL
 virtual_mailbox_maps = texthash:$PF/etc/vmailbox
 virtual_uid_maps = static:$NOBODY_UID
 virtual_gid_maps = static:$NOBODY_GID
+# The relay domains go to their fixed exchangers, as osprey's MxRecords.
+transport_maps = texthash:$PF/etc/transport
 # Enough smtpd processes for the idle sessions (the default is 100).
 default_process_limit = $((idle_count + 100))
 # The log goes to a file (no syslog needed); logging stays at its default.
@@ -326,6 +346,8 @@ maillog_file_prefixes = $PF
 maillog_file = $PF/maillog
 EOF
   echo "bench@$DOMAIN bench/Maildir/" >"$PF/etc/vmailbox"
+  local d
+  for d in "${RELAY_DOMAINS[@]}"; do echo "$d smtp:[$(relay_host "$d")]:25"; done >"$PF/etc/transport"
   # Debian's master.cf, without chroot (the queue folder has no copy of /etc).
   cat >"$PF/etc/master.cf" <<EOF
 127.0.0.1:$POSTFIX_SMTP inet n - n - - smtpd
@@ -542,6 +564,46 @@ make_message() {  # SIZE EOL
   printf '%s' "$text"
 }
 
+# The exchangers of the relay loads (Postfix's smtp-sink). False when port
+# 25 of their addresses cannot be had.
+SINK_DIR="" SINK_PIDS=()
+start_sinks() {
+  SINK_DIR=$WORK/sink
+  mkdir -p "$SINK_DIR"
+  chown nobody "$SINK_DIR"
+  smtp-sink -u nobody -d "$SINK_DIR/%M." "$RELAY_SINK_ADDR:25" 1024 >/dev/null 2>&1 &
+  SINK_PIDS+=($!)
+  smtp-sink -u nobody -W CONNECT:3600 "$RELAY_DEAD_ADDR:25" 1024 >/dev/null 2>&1 &
+  SINK_PIDS+=($!)
+  sleep 0.5
+  kill -0 "${SINK_PIDS[0]}" 2>/dev/null && kill -0 "${SINK_PIDS[1]}" 2>/dev/null && listening 25
+}
+stop_sinks() {
+  local p
+  for p in "${SINK_PIDS[@]}"; do kill "$p" 2>/dev/null; wait "$p" 2>/dev/null; done
+  SINK_PIDS=()
+}
+
+# Relays COUNT messages of 4 KiB, one recipient each, over 10 sessions,
+# through the server on PORT to the domains given (in turn); waits for the
+# sink to hold EXPECT of them. Sets RELAY_RATE, RELAY_P50, RELAY_P99.
+relay_load() {  # PORT COUNT EXPECT DOMAIN...
+  local port=$1 count=$2 expect=$3 out to="" d i=0
+  shift 3
+  RELAY_RATE=fail RELAY_P50=fail RELAY_P99=fail
+  for d in "$@"; do to+="${to:+,}r$((i++))@$d"; done
+  empty_folder "$SINK_DIR"
+  if ! out=$(timeout $((400 + count)) "$tools/smtp_load" --port "$port" --sessions 10 \
+    --messages "$count" --size 4096 --from "$SENDER" --to "$to" --sink "$SINK_DIR" \
+    --sink-expect "$expect" --sink-wait $((120 + count / 10)) 2>&1); then
+    log "relay load failed: ${out:0:400}"
+    return
+  fi
+  RELAY_RATE=$(sed -nE 's/.*relay_msgs_per_s=([0-9.]+).*/\1/p' <<<"$out")
+  RELAY_P50=$(sed -nE 's/.*relay_p50_ms=([0-9.]+).*/\1/p' <<<"$out")
+  RELAY_P99=$(sed -nE 's/.*relay_p99_ms=([0-9.]+).*/\1/p' <<<"$out")
+}
+
 # Fills each POP3 user's mailbox with pop3_messages copies of one message.
 fill_osprey_mailboxes() {
   local msg name i
@@ -623,6 +685,13 @@ if ((peers)); then
   start_postfix
   start_dovecot
 fi
+relay_ok=0
+if start_sinks; then
+  relay_ok=1
+else
+  stop_sinks
+  log "relay loads skipped: port 25 of $RELAY_SINK_ADDR or $RELAY_DEAD_ADDR cannot be had"
+fi
 log "osprey: SMTP $OSPREY_SMTP, POP3 $OSPREY_POP3$( ((peers)) &&
   echo "; Postfix: SMTP $POSTFIX_SMTP; Dovecot: POP3 $DOVECOT_POP3"); work folder $WORK"
 
@@ -670,7 +739,21 @@ for ((round = 1; round <= rounds; round++)); do
     add "flood.peak.$who" "$SMTP_PEAK_KIB"
     log "  flood $who: others $SMTP_RATE msgs/s, greeting p99 $SMTP_GREET99 ms, peak ${SMTP_PEAK_KIB} KiB"
   done
-  # 2. POP3 retrieval.
+  # 2. Relaying: to one destination; then to ten, one of which never
+  # answers (the figures are those of the other nine).
+  if ((relay_ok)); then
+    for who in heron peer; do
+      if [[ $who == heron ]]; then port=$OSPREY_SMTP; else ((peers)) || continue; port=$POSTFIX_SMTP; fi
+      relay_load "$port" "$relay_count" "$relay_count" "${RELAY_DOMAINS[0]}"
+      add "relay.msgs.$who" "$RELAY_RATE"; add "relay.p50.$who" "$RELAY_P50"
+      add "relay.p99.$who" "$RELAY_P99"
+      log "  relay $who: $RELAY_RATE msgs/s delivered, p50 $RELAY_P50 ms, p99 $RELAY_P99 ms"
+      relay_load "$port" "$relay_count" $((relay_count * 9 / 10)) "${RELAY_DOMAINS[@]}"
+      add "relaydead.msgs.$who" "$RELAY_RATE"; add "relaydead.p99.$who" "$RELAY_P99"
+      log "  relay with one dead destination $who: the others $RELAY_RATE msgs/s, p99 $RELAY_P99 ms"
+    done
+  fi
+  # 3. POP3 retrieval.
   fill_osprey_mailboxes
   pop3_run "$OSPREY_POP3"
   add pop3.heron "$POP3_MPS"; add pop3mib.heron "$POP3_MIB"
@@ -685,7 +768,7 @@ for ((round = 1; round <= rounds; round++)); do
     log "  POP3 Dovecot: $POP3_MPS msgs/s, $POP3_MIB MiB/s (connecting: ${POP3_CONNECT}s," \
       "$POP3_OVERFLOWS listen queue overflows)"
   fi
-  # 3. Idle sessions, each server freshly started so that memory kept from
+  # 4. Idle sessions, each server freshly started so that memory kept from
   # the loads above (or idle processes kept from an earlier round) does not
   # hide the cost of new sessions.
   stop_osprey
@@ -789,6 +872,11 @@ row "Flood: 10 sessions of 4 KiB beside one NOOP flood: msgs/s of the others" fl
 row "Flood: greeting p99 of the others, ms" flood.greet99 lower
 row "Flood: peak PSS, MiB" flood.peak lower mib
 echo "| Disk: fsyncs/s, one writer / 8 writers (no server) | $FSYNC1 / $FSYNC8 | - | - | - |"
+row "Relay $relay_count msgs of 4 KiB, 10 sessions, one destination: msgs/s delivered" relay.msgs higher
+row "Relay: p50 from the 250 to the exchanger's receipt, ms" relay.p50 lower
+row "Relay: p99 from the 250 to the exchanger's receipt, ms" relay.p99 lower
+row "Relay to 10 destinations, one never answers: msgs/s delivered to the others" relaydead.msgs higher
+row "Relay, one destination never answers: p99 of the others, ms" relaydead.p99 lower
 row "POP3 $pop3_users users x $pop3_messages msgs of $((pop3_size / 1024)) KiB: msgs/s ($peer_pop3)" pop3 higher
 row "POP3 same run: MiB/s ($peer_pop3)" pop3mib higher
 row "POP3: seconds until all $pop3_users connections were greeted (not in the rates)" pop3conn lower
@@ -834,6 +922,11 @@ keep() {  # WHO: the others' rate under the flood over the rate without it
 echo "RESULT load=flood.others_kept sessions=10 heron=$(keep heron) peer=$(keep peer) ratio=-"
 echo "RESULT load=fsync sessions=1 heron=$FSYNC1 peer=- ratio=-"
 echo "RESULT load=fsync sessions=8 heron=$FSYNC8 peer=- ratio=-"
+result relay.msgs_per_s 10 relay.msgs
+result relay.p50_ms 10 relay.p50
+result relay.p99_ms 10 relay.p99
+result relay_one_dead.others_msgs_per_s 10 relaydead.msgs
+result relay_one_dead.others_p99_ms 10 relaydead.p99
 result pop3 "$pop3_users" pop3
 result pop3.mib_per_s "$pop3_users" pop3mib
 result idle.kib_per_conn "$idle_count" idle_per

@@ -5,12 +5,22 @@
 // pipelines NOOP commands as fast as the server takes them for the whole
 // run. Prints one line of key=value figures.
 //
+// For relaying, --to takes a comma-separated list (message i goes to entry
+// i modulo its length), each message carries "X-Load-Seq: i", and --sink
+// names the folder where the receiving smtp-sink dumps one file per message:
+// the tool then waits for --sink-expect files (at most --sink-wait seconds)
+// and adds the delivered rate and the latency from the 250 after the data to
+// the file's time of writing.
+//
 //   smtp_load --port 2525 --sessions 10 --messages 1000 --size 4096
 //             --from a@x.example --to admin@y.test [--flood] [--timeout 300]
+//             [--sink DIR --sink-expect N --sink-wait 300]
 //
 // Plain POSIX sockets, one thread per session; every read and write has a
 // deadline.
 #include <arpa/inet.h>
+#include <dirent.h>
+#include <sys/stat.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -22,6 +32,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -38,10 +50,42 @@ struct Options {
   long messages = 100;
   size_t size = 4096;
   std::string from = "load@sender.example";
-  std::string to;
+  std::vector<std::string> to;
   bool flood = false;
   int timeout_seconds = 300;
+  std::string sink;
+  long sink_expect = 0;
+  int sink_wait = 300;
 };
+
+double WallSeconds() {
+  timespec t;
+  clock_gettime(CLOCK_REALTIME, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+// The dumped messages of the sink: sequence number -> time written.
+std::map<long, double> SinkReceipts(const std::string& dir) {
+  std::map<long, double> out;
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return out;
+  while (dirent* e = ::readdir(d)) {
+    std::string path = dir + "/" + e->d_name;
+    struct stat st;
+    if (e->d_name[0] == '.' || ::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    std::ifstream f(path);
+    std::string line;
+    while (std::getline(f, line) && !line.empty() && line != "\r") {
+      if (line.rfind("X-Load-Seq: ", 0) == 0) {
+        out[std::atol(line.c_str() + 12)] =
+            static_cast<double>(st.st_mtim.tv_sec) + static_cast<double>(st.st_mtim.tv_nsec) / 1e9;
+        break;
+      }
+    }
+  }
+  ::closedir(d);
+  return out;
+}
 
 int Connect(const Options& o) {
   int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -94,8 +138,9 @@ int ReadReply(int fd, std::string& pending) {
   }
 }
 
-std::string Body(size_t size) {
-  std::string text = "Subject: load\r\nFrom: <load@sender.example>\r\n\r\n";
+std::string Body(size_t size, long seq) {
+  std::string text = "X-Load-Seq: " + std::to_string(seq) +
+                     "\r\nSubject: load\r\nFrom: <load@sender.example>\r\n\r\n";
   std::string line(76, 'x');
   while (text.size() + 78 <= size) text += line + "\r\n";
   return text + ".\r\n";
@@ -129,8 +174,20 @@ int main(int argc, char** argv) {
       o.size = static_cast<size_t>(std::atol(next().c_str()));
     else if (a == "--from")
       o.from = next();
-    else if (a == "--to")
-      o.to = next();
+    else if (a == "--to") {
+      std::string list = next();
+      for (size_t start = 0; start <= list.size();) {
+        size_t comma = list.find(',', start);
+        if (comma == std::string::npos) comma = list.size();
+        if (comma > start) o.to.push_back(list.substr(start, comma - start));
+        start = comma + 1;
+      }
+    } else if (a == "--sink")
+      o.sink = next();
+    else if (a == "--sink-expect")
+      o.sink_expect = std::atol(next().c_str());
+    else if (a == "--sink-wait")
+      o.sink_wait = std::atoi(next().c_str());
     else if (a == "--flood")
       o.flood = true;
     else if (a == "--timeout")
@@ -144,10 +201,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "smtp_load: --port and --to are needed\n");
     return 2;
   }
-  const std::string body = Body(o.size);
   std::atomic<long> next_message{0}, sent{0}, failed{0};
   std::mutex mu;
   std::vector<double> latencies, greetings;
+  std::map<long, double> accepted;  // sequence number -> wall time of the 250
   auto deadline = Clock::now() + std::chrono::seconds(o.timeout_seconds);
 
   std::atomic<bool> flooding{o.flood};
@@ -177,10 +234,13 @@ int main(int argc, char** argv) {
   }
 
   auto t0 = Clock::now();
+  double wall0 = WallSeconds();
   std::vector<std::thread> workers;
   for (int s = 0; s < o.sessions; ++s) {
     workers.emplace_back([&] {
-      while (next_message.fetch_add(1) < o.messages && Clock::now() < deadline) {
+      for (long seq; (seq = next_message.fetch_add(1)) < o.messages && Clock::now() < deadline;) {
+        const std::string& to = o.to[static_cast<size_t>(seq) % o.to.size()];
+        const std::string body = Body(o.size, seq);
         auto start = Clock::now();
         int fd = Connect(o);
         if (fd < 0) {
@@ -192,10 +252,11 @@ int main(int argc, char** argv) {
         auto greeted = Clock::now();
         ok = ok && SendAll(fd, "EHLO load.example\r\n") && ReadReply(fd, pending) == 250;
         ok = ok && SendAll(fd, "MAIL FROM:<" + o.from + ">\r\n") && ReadReply(fd, pending) == 250;
-        ok = ok && SendAll(fd, "RCPT TO:<" + o.to + ">\r\n") && ReadReply(fd, pending) == 250;
+        ok = ok && SendAll(fd, "RCPT TO:<" + to + ">\r\n") && ReadReply(fd, pending) == 250;
         ok = ok && SendAll(fd, "DATA\r\n") && ReadReply(fd, pending) == 354;
         ok = ok && SendAll(fd, body) && ReadReply(fd, pending) == 250;
         auto done = Clock::now();
+        double wall_done = WallSeconds();
         if (ok) SendAll(fd, "QUIT\r\n") && ReadReply(fd, pending);
         ::close(fd);
         if (!ok) {
@@ -206,6 +267,7 @@ int main(int argc, char** argv) {
         std::lock_guard<std::mutex> lock(mu);
         latencies.push_back(Ms(done - start));
         greetings.push_back(Ms(greeted - start));
+        accepted[seq] = wall_done;
       }
     });
   }
@@ -220,5 +282,25 @@ int main(int argc, char** argv) {
       sent.load(), failed.load(), seconds, static_cast<double>(sent) / seconds,
       Percentile(latencies, 0.5), Percentile(latencies, 0.99), Percentile(greetings, 0.5),
       Percentile(greetings, 0.99), flood_replies.load());
+  if (!o.sink.empty()) {
+    auto until = Clock::now() + std::chrono::seconds(o.sink_wait);
+    std::map<long, double> got = SinkReceipts(o.sink);
+    while (static_cast<long>(got.size()) < o.sink_expect && Clock::now() < until) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      got = SinkReceipts(o.sink);
+    }
+    std::vector<double> relay;
+    double last = wall0;
+    for (const auto& [seq, when] : got) {
+      auto it = accepted.find(seq);
+      if (it != accepted.end()) relay.push_back((when - it->second) * 1000);
+      last = std::max(last, when);
+    }
+    double span = last - wall0;
+    std::printf("delivered=%zu relay_msgs_per_s=%.1f relay_p50_ms=%.1f relay_p99_ms=%.1f\n",
+                got.size(), span > 0 ? static_cast<double>(got.size()) / span : 0.0,
+                Percentile(relay, 0.5), Percentile(relay, 0.99));
+    if (static_cast<long>(got.size()) < o.sink_expect) return 1;
+  }
   return failed == 0 ? 0 : 1;
 }

@@ -60,7 +60,10 @@ std::string RetryRecipientOf(std::string_view file_name) {
   size_t open = file_name.find('[');
   size_t close = file_name.rfind(']');
   if (open == std::string_view::npos || close == std::string_view::npos || close < open) return {};
-  return "<" + std::string(file_name.substr(open + 1, close - open - 1)) + ">";
+  std::string recipient = "<";
+  recipient.append(file_name.substr(open + 1, close - open - 1));
+  recipient += '>';
+  return recipient;
 }
 
 MessageText LoadMessageText(std::string_view content) {

@@ -53,14 +53,21 @@ int LeadingCode(const std::string& text) {
 
 // Every line holding a single "." becomes "..", also where two such lines
 // follow each other; leading dots of the text go.
-std::string DotSafe(std::string body) {
+std::string DotSafe(const std::string& body) {
   static constexpr std::string_view kLone = "\r\n.\r\n";
-  for (size_t at = body.find(kLone); at != std::string::npos; at = body.find(kLone, at + 3)) {
-    body.insert(at + 2, ".");
+  size_t start = body.find_first_not_of('.');
+  if (start == std::string::npos) return {};
+  std::string out;
+  out.reserve(body.size() + 16);
+  size_t pos = start;
+  for (size_t at = body.find(kLone, start); at != std::string::npos;
+       at = body.find(kLone, at + 3)) {
+    out.append(body, pos, at + 3 - pos);
+    out += '.';
+    pos = at + 3;
   }
-  size_t first = body.find_first_not_of('.');
-  body.erase(0, first == std::string::npos ? body.size() : first);
-  return body;
+  out.append(body, pos, std::string::npos);
+  return out;
 }
 
 }  // namespace
@@ -98,7 +105,7 @@ std::string BuildReport(const MessageHeaderFields& facts, const std::string& rec
   body += B5("Date：") + facts.date + "\r\nMail From:" + sender + B5("\r\nSubject：") +
           facts.subject;
   body += "\r\n\r\n---------- Error Message -----------\r\n\r\n" + reasons.english + en_extra;
-  out += DotSafe(std::move(body));
+  out += DotSafe(body);
   out += "\r\n\r\n.";
   return out;
 }
