@@ -20,10 +20,10 @@
 // deadline.
 #include <arpa/inet.h>
 #include <dirent.h>
-#include <sys/stat.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>

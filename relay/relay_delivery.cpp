@@ -34,29 +34,36 @@ bool RecipientDelivery::Resolve(const std::string& domain, std::string& host_lis
 }
 
 AttemptResult RecipientDelivery::TryHosts(const std::string& host_list,
-                                          const std::string& recipient,
-                                          const std::string& content, bool& interrupted) {
+                                          const std::string& recipient, const std::string& content,
+                                          std::optional<RecipientOutcome>& outcome) {
   MessageText message = LoadMessageText(content);
   AttemptResult last;
-  interrupted = false;
+  outcome.reset();
   for (const std::string& host : SplitHostList(host_list)) {
     if (Stopping()) break;
-    if (context_.dead_hosts && context_.dead_hosts->IsDead(host, context_.now())) {
+    auto verdict = context_.hosts ? context_.hosts->Admit(host) : HostHealth::Verdict::kTry;
+    if (verdict == HostHealth::Verdict::kBusy) {
+      outcome = RecipientOutcome::kPostponed;
+      return last;
+    }
+    if (verdict == HostHealth::Verdict::kResting) {
       context_.log(B5("主機最近無法連線，暫不嘗試： ") + host);
       last = {false, 0, B5("無法與遠端伺服器建立連線")};
       continue;
     }
     context_.log(B5("傳遞郵件至 '") + recipient + "' (" + host + ")");
     if (context_.status) context_.status->last_activity = context_.now();
-    last = transport_.Attempt(host, message.sender, recipient, message.text);
+    bool answered = false;
+    last = transport_.Attempt(host, message.sender, recipient, message.text, [&] {
+      answered = true;
+      if (context_.hosts) context_.hosts->Answered(host);
+    });
+    // No answer at all: the host rests before it is tried again.
+    if (context_.hosts) context_.hosts->Finished(host, answered, answered || Stopping());
     if (last.delivered) return last;
-    // No connection or no answer: the host rests before it is tried again.
-    if (last.code == 0 && context_.dead_hosts && !Stopping()) {
-      context_.dead_hosts->MarkDead(host, context_.now());
-    }
   }
   // A stop cuts an attempt short: its failure says nothing of the host.
-  interrupted = Stopping();
+  if (Stopping()) outcome = RecipientOutcome::kInterrupted;
   return last;
 }
 
@@ -72,10 +79,10 @@ RecipientOutcome RecipientDelivery::DeliverToRecipient(const std::string& path,
     context_.log(B5("複製訊息到： ") + BadmailFolder());
     return RecipientOutcome::kGivenUp;
   }
-  bool interrupted = false;
-  AttemptResult r = TryHosts(host_list, recipient, content, interrupted);
+  std::optional<RecipientOutcome> unfinished;
+  AttemptResult r = TryHosts(host_list, recipient, content, unfinished);
   if (r.delivered) return RecipientOutcome::kDelivered;
-  if (interrupted) return RecipientOutcome::kInterrupted;
+  if (unfinished) return *unfinished;
   Report(path, recipient, {r.reply, r.reply});
   if (IsTemporaryFailure(r.code)) {
     context_.log(B5("稍後重試..."));
@@ -94,15 +101,15 @@ RecipientOutcome RecipientDelivery::RetryRecipient(const std::string& path,
   if (recipient.empty() || !Resolve(domain, host_list)) {
     // Nothing is given up in silence: the sender learns of it.
     ReportReasons dns = HostUnknownReasons(domain);
-    Report(path, recipient, {dns.chinese + B5("\r\n\r\n嘗試重寄失敗！"),
-                             dns.english + "\r\n\r\nRetry fail!"});
+    Report(path, recipient,
+           {dns.chinese + B5("\r\n\r\n嘗試重寄失敗！"), dns.english + "\r\n\r\nRetry fail!"});
     context_.log(B5("複製訊息到： ") + BadmailFolder());
     return RecipientOutcome::kGivenUp;
   }
-  bool interrupted = false;
-  AttemptResult r = TryHosts(host_list, recipient, content, interrupted);
+  std::optional<RecipientOutcome> unfinished;
+  AttemptResult r = TryHosts(host_list, recipient, content, unfinished);
   if (r.delivered) return RecipientOutcome::kDelivered;
-  if (interrupted) return RecipientOutcome::kInterrupted;
+  if (unfinished) return *unfinished;
   if (IsTemporaryFailure(r.code)) return RecipientOutcome::kRetryLater;
   Report(path, recipient,
          {r.reply + B5("\r\n\r\n嘗試重寄失敗！"), r.reply + "\r\n\r\nRetry fail!"});

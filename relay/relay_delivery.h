@@ -8,9 +8,11 @@
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "relay/host_health.h"
 #include "relay/relay_rules.h"
 #include "relay/report.h"
 
@@ -44,14 +46,16 @@ struct RelayThreadStatus {
 // One attempt to hand a message to one host.
 struct AttemptResult {
   bool delivered = false;
-  int code = 0;          // of the last reply; 0 without one
-  std::string reply;     // the last reply, or the client's own failure text
+  int code = 0;       // of the last reply; 0 without one
+  std::string reply;  // the last reply, or the client's own failure text
 };
 class RelayTransport {
  public:
   virtual ~RelayTransport() = default;
+  // `answered` is called once, when the host's first reply has come.
   virtual AttemptResult Attempt(const std::string& host, const std::string& sender,
-                                const std::string& recipient, const std::string& text) = 0;
+                                const std::string& recipient, const std::string& text,
+                                const std::function<void()>& answered) = 0;
 };
 
 // What a relay thread gets from its surroundings.
@@ -60,7 +64,7 @@ struct RelayContext {
   std::function<std::time_t()> now;
   const std::atomic<bool>* stop = nullptr;
   RelayThreadStatus* status = nullptr;
-  DeadHosts* dead_hosts = nullptr;  // hosts not tried for a while; null: none
+  HostHealth* hosts = nullptr;  // how exchangers answered lately; null: not kept
 };
 
 // Where the file of a recipient goes after an attempt.
@@ -69,6 +73,7 @@ enum class RecipientOutcome {
   kRetryLater,   // a temporary failure: to the retry folder
   kGivenUp,      // to the bad-mail folder, the sender told
   kInterrupted,  // the thread is being stopped: nothing decided
+  kPostponed,    // its host is busy answering another attempt: come back soon
 };
 
 class RecipientDelivery {
@@ -91,8 +96,10 @@ class RecipientDelivery {
   // Resolves the domain with the in-lookup flag set around it.
   bool Resolve(const std::string& domain, std::string& host_list);
   // Tries each host; the last attempt's result when none took the message.
+  // `outcome` is set to kInterrupted or kPostponed when the hosts were not
+  // all tried.
   AttemptResult TryHosts(const std::string& host_list, const std::string& recipient,
-                         const std::string& content, bool& interrupted);
+                         const std::string& content, std::optional<RecipientOutcome>& outcome);
   bool Stopping() const { return context_.stop && *context_.stop; }
 
   const RelayConfig& config_;

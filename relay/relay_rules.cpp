@@ -75,9 +75,9 @@ MessageText LoadMessageText(std::string_view content) {
     // A line ends at CR LF, LF or CR.
     size_t end = content.find_first_of("\r\n", pos);
     std::string_view line = content.substr(pos, end == std::string_view::npos ? end : end - pos);
-    pos = end == std::string_view::npos                                       ? content.size()
+    pos = end == std::string_view::npos ? content.size()
           : content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n' ? end + 2
-                                                                                          : end + 1;
+                                                                                         : end + 1;
     if (envelope) {
       if (StartsWithNoCase(line, "x-receiver:")) continue;
       if (StartsWithNoCase(line, "x-sender:")) {
@@ -166,21 +166,6 @@ bool MxResolver::ResolveMx(const std::string& domain, std::string& host_list) {
   std::lock_guard<std::mutex> lock(mu_);
   mx_hosts_[domain] = host_list;
   return true;
-}
-
-void DeadHosts::MarkDead(const std::string& host, int64_t now) {
-  std::lock_guard<std::mutex> lock(mu_);
-  until_[host] = now + pause_;
-  // Expired entries go: the table never outgrows the hosts of a while.
-  for (auto it = until_.begin(); it != until_.end();) {
-    it = it->second <= now ? until_.erase(it) : std::next(it);
-  }
-}
-
-bool DeadHosts::IsDead(const std::string& host, int64_t now) {
-  std::lock_guard<std::mutex> lock(mu_);
-  auto it = until_.find(host);
-  return it != until_.end() && it->second > now;
 }
 
 }  // namespace heron

@@ -24,15 +24,15 @@ struct RelayVariant {
   const char* scan_folder;  // the folder it reads
   const char* next_folder;  // temporary failures and hand-overs; null: the scan folder
   const char* log_prefix;
-  bool continuous;             // watches its folder until stopped; else one pass a start
-  bool renames_to_work;        // marks a message it works on with "r_"
-  int min_age_minutes;         // younger files are left alone
-  bool retry_timeout_test;     // gives up files older than RetryTimeout
-  bool retry_times_test;       // gives up files retried more than RetryTimes
-  bool recipient_limit;        // MaxRecipients applies
-  bool limit_logged;           // ... with a log line
-  int hand_over_hours;         // older files go to `next_folder`; 0: never
-  bool per_recipient;          // a file holds one recipient (retry files)
+  bool continuous;          // watches its folder until stopped; else one pass a start
+  bool renames_to_work;     // marks a message it works on with "r_"
+  int min_age_minutes;      // younger files are left alone
+  bool retry_timeout_test;  // gives up files older than RetryTimeout
+  bool retry_times_test;    // gives up files retried more than RetryTimes
+  bool recipient_limit;     // MaxRecipients applies
+  bool limit_logged;        // ... with a log line
+  int hand_over_hours;      // older files go to `next_folder`; 0: never
+  bool per_recipient;       // a file holds one recipient (retry files)
 };
 const RelayVariant& VariantOf(RelayKind kind);
 
@@ -100,8 +100,8 @@ class MxLookup {
 // Safe for use by several threads.
 class MxResolver {
  public:
-  MxResolver(std::map<std::string, std::string> fixed, std::string dns_server,
-             bool domain_as_host, MxLookup& dns, std::function<void(const std::string&)> log)
+  MxResolver(std::map<std::string, std::string> fixed, std::string dns_server, bool domain_as_host,
+             MxLookup& dns, std::function<void(const std::string&)> log)
       : mx_hosts_(std::move(fixed)),
         dns_server_(std::move(dns_server)),
         domain_as_host_(domain_as_host),
@@ -122,21 +122,6 @@ class MxResolver {
   bool domain_as_host_;
   MxLookup& dns_;
   std::function<void(const std::string&)> log_;
-};
-
-// Hosts that could not be reached lately: for a while they are not tried
-// again, so that one exchanger that is down or never answers does not hold
-// up the mail for all others. Safe for use by several threads.
-class DeadHosts {
- public:
-  explicit DeadHosts(int64_t pause_seconds = 120) : pause_(pause_seconds) {}
-  void MarkDead(const std::string& host, int64_t now);
-  bool IsDead(const std::string& host, int64_t now);
-
- private:
-  int64_t pause_;
-  std::mutex mu_;
-  std::map<std::string, int64_t> until_;
 };
 
 }  // namespace heron

@@ -109,7 +109,12 @@ int CRelaySocket::ReadReply() {
   reader_.Clear();
   std::string line;
   for (size_t lines = 0; lines < kMaxReplyLines && ReadLine(line); ++lines) {
-    if (reader_.Add(line)) break;
+    if (!reader_.Add(line)) continue;
+    if (on_answer_) {
+      on_answer_();
+      on_answer_ = nullptr;
+    }
+    break;
   }
   return reader_.code();
 }
@@ -163,8 +168,8 @@ bool CRelaySocket::IsConnectionLost() {
   ssize_t n = ::recv(socket_.native_handle(), &c, 1, MSG_PEEK | MSG_DONTWAIT);
   if (n == 0) return true;
   if (n < 0) {
-    return errno == EINVAL || errno == ENETRESET || errno == ECONNABORTED ||
-           errno == ECONNRESET || errno == ENOTCONN || errno == EPIPE;
+    return errno == EINVAL || errno == ENETRESET || errno == ECONNABORTED || errno == ECONNRESET ||
+           errno == ENOTCONN || errno == EPIPE;
   }
   return false;
 }

@@ -6,6 +6,7 @@
 #include <asio.hpp>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <string>
 
 #include "relay/relay_dialogue.h"
@@ -34,6 +35,8 @@ class CRelaySocket {
   void SetSink(CRelayEventSink* sink) { sink_ = sink; }
   void SetHeloName(std::string name) { helo_name_ = std::move(name); }
   void SetReplyTimeout(int seconds) { reply_timeout_ = seconds; }
+  // Called once, when the first complete reply has been read.
+  void SetAnswerHandler(std::function<void()> handler) { on_answer_ = std::move(handler); }
 
   // Runs the whole dialogue with `host` (name or address) on `port`. False
   // when no connection could be made; true when the dialogue has run,
@@ -69,6 +72,7 @@ class CRelaySocket {
 
   const std::atomic<bool>* stop_;
   CRelayEventSink* sink_ = nullptr;
+  std::function<void()> on_answer_;
   std::string helo_name_;
   int reply_timeout_ = 30;
   bool delivered_ = false;

@@ -106,15 +106,15 @@ RelayWorker::RelayWorker(RelayKind kind, RelayConfig config, RelayContext contex
       config_(std::move(config)),
       context_([&] {
         RelayContext c = std::move(context);
-        c.dead_hosts = &dead_hosts_;
+        c.hosts = &host_health_;
         return c;
       }()),
       resolver_(MxResolver::FixedHosts(config_.mx_records), config_.dns_server,
                 config_.domain_as_host, dns, context_.log),
       delivery_(config_, resolver_, transport, context_),
       claims_(std::move(claims)) {
-  for (const char* f : {variant_.scan_folder, variant_.next_folder, kXQueueFolder, kBadmailFolder,
-                        kTempFolder}) {
+  for (const char* f :
+       {variant_.scan_folder, variant_.next_folder, kXQueueFolder, kBadmailFolder, kTempFolder}) {
     if (f) CreateFolderPath(Folder(f));
   }
   if (context_.status) context_.status->last_activity = context_.now();
@@ -235,14 +235,27 @@ void RelayWorker::WorkerMain() {
       work_cv_.wait_for(lock, std::chrono::milliseconds(200));
       continue;
     }
-    std::string path = std::move(todo_.front());
-    todo_.pop_front();
+    // The first file whose time has come; put-off ones wait a little.
+    auto now = std::chrono::steady_clock::now();
+    auto ready = std::find_if(todo_.begin(), todo_.end(),
+                              [now](const Todo& t) { return t.not_before <= now; });
+    if (ready == todo_.end()) {
+      work_cv_.wait_for(lock, std::chrono::milliseconds(20));
+      continue;
+    }
+    std::string path = std::move(ready->path);
+    todo_.erase(ready);
     ++busy_;
     lock.unlock();
-    Work(path);
+    std::string again = Work(path);
     lock.lock();
     --busy_;
     handed_.erase(path);
+    if (!again.empty()) {
+      // Its host was busy answering another worker: back in line for a bit.
+      handed_.insert(again);
+      todo_.push_back({again, std::chrono::steady_clock::now() + kPutOff});
+    }
     if (todo_.empty() && busy_ == 0) {
       Log(B5("完成郵件處理行程"));
       remembered_.clear();
@@ -265,26 +278,25 @@ bool RelayWorker::Dispatch(bool only_new) {
   DropOrphanJournals();
   std::lock_guard<std::mutex> lock(work_mu_);
   for (std::string& path : fresh) {
-    if (handed_.insert(path).second) todo_.push_back(std::move(path));
+    if (handed_.insert(path).second) todo_.push_back({std::move(path), {}});
   }
   work_cv_.notify_all();
   if (todo_.empty() && busy_ == 0) remembered_.clear();
   return !fresh.empty();
 }
 
-void RelayWorker::Work(const std::string& path) {
+std::string RelayWorker::Work(const std::string& path) {
   Claim claim(*claims_, path);
-  if (!claim.held() || !WaitReadable(path)) return;
+  if (!claim.held() || !WaitReadable(path)) return {};
   switch (variant_.kind) {
     case RelayKind::kMain:
-      QueueFile(path);
-      break;
+      return QueueFile(path);
     case RelayKind::kX:
       XQueueFile(path);
-      break;
+      return {};
     default:
       RetryFile(path);
-      break;
+      return {};
   }
 }
 
@@ -296,6 +308,7 @@ void RelayWorker::Pass() {
   DropOrphanJournals();
   for (const std::string& path : MessageFiles()) {
     if (Stopping()) break;
+    // One thread alone never finds a host busy with another attempt.
     Work(path);
   }
   if (variant_.continuous) {
@@ -314,9 +327,8 @@ std::vector<std::string> RelayWorker::PendingRecipients(
   return pending;
 }
 
-bool RelayWorker::DeliverAll(const std::string& path, const std::string& content,
-                             const std::vector<std::string>& recipients, bool& interrupted) {
-  interrupted = false;
+RelayWorker::Settled RelayWorker::DeliverAll(const std::string& path, const std::string& content,
+                                             const std::vector<std::string>& recipients) {
   std::string name = NameOf(path);
   std::string id = TrimExtension(TrimWorkPrefix(name));
   // Recipients taken before count towards the limit too.
@@ -328,10 +340,7 @@ bool RelayWorker::DeliverAll(const std::string& path, const std::string& content
   bool limit_logged = false;
   for (size_t i = 0; i < pending.size(); ++i) {
     const std::string& r = pending[i];
-    if (Stopping()) {
-      interrupted = true;
-      return false;
-    }
+    if (Stopping()) return Settled::kStopped;
     bool secured = true;
     if (config_.max_recipients > 0 && taken >= static_cast<size_t>(config_.max_recipients)) {
       // Beyond the limit a recipient is told of, never dropped in silence.
@@ -351,8 +360,9 @@ bool RelayWorker::DeliverAll(const std::string& path, const std::string& content
           target = FolderPath(Folder(kBadmailFolder), TrimWorkPrefix(name));
           break;
         case RecipientOutcome::kInterrupted:
-          interrupted = true;
-          return false;
+          return Settled::kStopped;
+        case RecipientOutcome::kPostponed:
+          return Settled::kPostponed;
       }
       if (!target.empty()) secured = CopyFileDurable(path, target, Folder(kTempFolder));
     }
@@ -360,12 +370,11 @@ bool RelayWorker::DeliverAll(const std::string& path, const std::string& content
     // line when the file goes next.
     if (!secured) {
       settled = false;
-    } else if ((i + 1 < pending.size() || !settled) &&
-               !AppendJournal(CopyJournalName(path), r)) {
+    } else if ((i + 1 < pending.size() || !settled) && !AppendJournal(CopyJournalName(path), r)) {
       settled = false;
     }
   }
-  return settled;
+  return settled ? Settled::kAll : Settled::kNotAll;
 }
 
 bool RelayWorker::MoveWithJournal(const std::string& from, const std::string& to) {
@@ -389,36 +398,54 @@ void RelayWorker::GiveUp(const std::string& path, const std::string& name,
   if (!recipients.empty()) delivery_.Report(target, recipients, reasons);
 }
 
-void RelayWorker::QueueFile(const std::string& path) {
+std::string RelayWorker::QueueFile(const std::string& path) {
   std::string name = NameOf(path);
+  bool resumed = false;
   if (name.starts_with(kWorkPrefix)) {
-    RecoverInterrupted(path);
-    return;
+    {
+      std::lock_guard<std::mutex> lock(work_mu_);
+      resumed = postponed_.erase(path) > 0;
+    }
+    if (!resumed) {
+      RecoverInterrupted(path);
+      return {};
+    }
+  } else {
+    Log(B5("正在處理檔案： ") + name);
   }
-  Log(B5("正在處理檔案： ") + name);
   std::string content;
   if (!ReadFile(path, content)) {
     Log(B5("郵件檔案讀取錯誤"));
-    return;
+    return {};
   }
   std::vector<std::string> recipients = ReadRecipients(content);
   if (recipients.empty()) {
     Log(B5("收件人資訊查詢錯誤，稍後重試： ") + name);
-    MoveWithJournal(path, FolderPath(Folder(kXQueueFolder), name));
-    return;
+    MoveWithJournal(path, FolderPath(Folder(kXQueueFolder), TrimWorkPrefix(name)));
+    return {};
   }
   // Held before it has its name: a listing that meets it finds it taken.
-  std::string work = FolderPath(ScanFolder(), WorkFileName(name));
+  std::string work = resumed ? path : FolderPath(ScanFolder(), WorkFileName(name));
   Claim claim(*claims_, work);
-  if (!claim.held() || rename(path.c_str(), work.c_str()) != 0) return;
-  bool interrupted = false;
-  if (DeliverAll(work, content, recipients, interrupted)) {
-    if (!DeleteFile(work)) LogDeleteFailed(work, false);
-    DeleteFile(CopyJournalName(work));
-  } else if (!interrupted) {
-    // What could not be settled is left to the X relay thread.
-    MoveWithJournal(work, FolderPath(Folder(kXQueueFolder), name));
+  if (!claim.held() || (!resumed && rename(path.c_str(), work.c_str()) != 0)) return {};
+  switch (DeliverAll(work, content, recipients)) {
+    case Settled::kAll:
+      if (!DeleteFile(work)) LogDeleteFailed(work, false);
+      DeleteFile(CopyJournalName(work));
+      return {};
+    case Settled::kNotAll:
+      // What could not be settled is left to the X relay thread.
+      MoveWithJournal(work, FolderPath(Folder(kXQueueFolder), TrimWorkPrefix(name)));
+      return {};
+    case Settled::kPostponed: {
+      std::lock_guard<std::mutex> lock(work_mu_);
+      postponed_.insert(work);
+      return work;
+    }
+    case Settled::kStopped:
+      return {};  // the next start finds it as left over
   }
+  return {};
 }
 
 void RelayWorker::RecoverInterrupted(const std::string& path) {
@@ -455,11 +482,11 @@ void RelayWorker::XQueueFile(const std::string& path) {
   }
   if (recipients.empty()) {
     Log(B5("無法確認收件人資訊 ") + name);
-    GiveUp(path, name, "unknown", {B5("無法確認收件人資訊！"), "Unable to determine the recipients!"});
+    GiveUp(path, name, "unknown",
+           {B5("無法確認收件人資訊！"), "Unable to determine the recipients!"});
     return;
   }
-  bool interrupted = false;
-  if (DeliverAll(path, content, recipients, interrupted)) {
+  if (DeliverAll(path, content, recipients) == Settled::kAll) {
     if (!DeleteFile(path)) LogDeleteFailed(path, false);
     DeleteFile(CopyJournalName(path));
   }
@@ -509,7 +536,8 @@ void RelayWorker::RetryFile(const std::string& path) {
       GiveUp(path, TrimWorkPrefix(name), "", {});
       break;
     case RecipientOutcome::kInterrupted:
-      break;
+    case RecipientOutcome::kPostponed:
+      break;  // met again at the next pass
   }
 }
 
@@ -528,8 +556,10 @@ struct CRelayThreadBase::State : CRelayEventSink, RelayTransport, MxLookup {
   void OnDisconnected() override { Log(B5("中斷與 SMTP 伺服器之連線")); }
 
   AttemptResult Attempt(const std::string& host_name, const std::string& sender,
-                        const std::string& recipient, const std::string& text) override {
+                        const std::string& recipient, const std::string& text,
+                        const std::function<void()>& answered) override {
     CRelaySocket socket(&stop);
+    socket.SetAnswerHandler(answered);
     socket.SetSink(this);
     socket.SetHeloName(config.helo_name);
     socket.SetReplyTimeout(config.relay_timeout);
@@ -558,7 +588,8 @@ struct CRelayThreadBase::State : CRelayEventSink, RelayTransport, MxLookup {
       RelayWorker worker(kind, config, context, *this, *this, claims);
       worker.Run();
     } catch (const std::exception& e) {
-      host.PostLog(1, thread_id, VariantOf(kind).log_prefix + std::string("Relay error: ") + e.what());
+      host.PostLog(1, thread_id,
+                   VariantOf(kind).log_prefix + std::string("Relay error: ") + e.what());
     }
     std::lock_guard<std::mutex> lock(mu);
     ended = true;

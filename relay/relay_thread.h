@@ -61,8 +61,9 @@ class RelayWorker {
   std::vector<std::string> MessageFiles();
   void DropOrphanJournals();
   void WatchQueue();
-  // One file of the scan folder, unless another thread holds it.
-  void Work(const std::string& path);
+  // One file of the scan folder, unless another thread holds it. A file
+  // put off for a while comes back under the name it has then.
+  std::string Work(const std::string& path);
 
   // Main relay thread: delivery workers take the files of the queue folder
   // one by one; the watching thread only lists the folder and hands out
@@ -75,28 +76,35 @@ class RelayWorker {
   bool Dispatch(bool only_new = false);
 
   // One file of the scan folder, by kind.
-  void QueueFile(const std::string& path);
+  // The work file's path when it is put off, else empty.
+  std::string QueueFile(const std::string& path);
   void RecoverInterrupted(const std::string& path);
   void XQueueFile(const std::string& path);
   void RetryFile(const std::string& path);
 
   // Delivers the remote recipients of a whole-message file not delivered
-  // before (journal); true when each of them is settled for good.
-  bool DeliverAll(const std::string& path, const std::string& content,
-                  const std::vector<std::string>& recipients, bool& interrupted);
+  // before (journal).
+  enum class Settled {
+    kAll,        // each recipient settled for good
+    kNotAll,     // some could not be secured: met again
+    kStopped,    // the thread is being stopped
+    kPostponed,  // a host was busy: the rest comes later
+  };
+  Settled DeliverAll(const std::string& path, const std::string& content,
+                     const std::vector<std::string>& recipients);
   // Remote recipients of the list not in the file's journal.
   std::vector<std::string> PendingRecipients(const std::string& path,
                                              const std::vector<std::string>& recipients);
   // Moves a whole-message file, with its journal, to another folder.
   bool MoveWithJournal(const std::string& from, const std::string& to);
   // Gives a file up: to the bad-mail folder, its sender told why.
-  void GiveUp(const std::string& path, const std::string& name,
-              const std::string& recipients, const ReportReasons& reasons);
+  void GiveUp(const std::string& path, const std::string& name, const std::string& recipients,
+              const ReportReasons& reasons);
   bool IsLocal(const std::string& recipient) const;
 
   const RelayVariant& variant_;
   RelayConfig config_;
-  DeadHosts dead_hosts_;
+  HostHealth host_health_;
   RelayContext context_;
   MxResolver resolver_;
   RecipientDelivery delivery_;
@@ -105,8 +113,14 @@ class RelayWorker {
 
   std::mutex work_mu_;
   std::condition_variable work_cv_;
-  std::deque<std::string> todo_;
-  std::set<std::string> handed_;  // in `todo_` or in work
+  struct Todo {
+    std::string path;
+    std::chrono::steady_clock::time_point not_before;
+  };
+  static constexpr std::chrono::milliseconds kPutOff{200};
+  std::deque<Todo> todo_;
+  std::set<std::string> handed_;     // in `todo_` or in work
+  std::set<std::string> postponed_;  // work files of this thread put off
   int busy_ = 0;
   std::vector<std::thread> workers_;
 };

@@ -18,7 +18,8 @@ struct Explanation {
 };
 
 constexpr const char* kChineseTail =
-    "有時候伺服器會利用類似暫時性錯誤的訊息以攔截非信任的電子郵件，建議您可以請收件人將您的帳號加入安全名單。";
+    "有時候伺服器會利用類似暫時性錯誤的訊息以攔截非信任的電子郵件，建議您可以請收件人將您的帳號加入"
+    "安全名單。";
 constexpr const char* kEnglishTail =
     "Mail servers can use such temporary failures to keep untrusted senders at bay. Relay system "
     "will try again later.";
@@ -97,13 +98,14 @@ std::string BuildReport(const MessageHeaderFields& facts, const std::string& rec
   out += "Date: " + date + "\r\n\r\n";
 
   std::string body = B5("無法將信件正確傳遞至下列收件者： \r\n") + recipients + "\r\n";
-  body += B5("時間：") + facts.date + B5("\r\n寄件人：") + sender + B5("\r\n主旨：") + facts.subject;
+  body +=
+      B5("時間：") + facts.date + B5("\r\n寄件人：") + sender + B5("\r\n主旨：") + facts.subject;
   body += B5("\r\n\r\n------------- 錯誤訊息 -------------\r\n\r\n") + reasons.chinese + zh_extra;
   body += "\r\n\r\n====================================\r\n\r\n";
   body += "The original message could not send to the following addresses properly: \r\n" +
           recipients + "\r\n";
-  body += B5("Date：") + facts.date + "\r\nMail From:" + sender + B5("\r\nSubject：") +
-          facts.subject;
+  body +=
+      B5("Date：") + facts.date + "\r\nMail From:" + sender + B5("\r\nSubject：") + facts.subject;
   body += "\r\n\r\n---------- Error Message -----------\r\n\r\n" + reasons.english + en_extra;
   out += DotSafe(body);
   out += "\r\n\r\n.";

@@ -90,7 +90,8 @@ MoveResult MoveFile(const std::string& from, const std::string& to, const std::s
   return DeleteFile(from) ? MoveResult::kMoved : MoveResult::kDeleteFailed;
 }
 
-MoveResult RenewAndMove(const std::string& from, const std::string& to, const std::string& tmp_dir) {
+MoveResult RenewAndMove(const std::string& from, const std::string& to,
+                        const std::string& tmp_dir) {
   // The age first: a crash before the rename leaves a younger file, never
   // an older one in its new folder.
   if (utimensat(AT_FDCWD, from.c_str(), nullptr, 0) != 0) return MoveResult::kCopyFailed;

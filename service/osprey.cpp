@@ -438,7 +438,8 @@ void COsprey::StopRelayThread(RelayKind kind, bool quiet) {
   if (!slot) return;
   slot->RequestStop();
   CRelayThreadBase* t = slot.get();
-  PumpFor(std::chrono::milliseconds(10000), [t] { return t->WaitEnded(std::chrono::milliseconds(0)); });
+  PumpFor(std::chrono::milliseconds(10000),
+          [t] { return t->WaitEnded(std::chrono::milliseconds(0)); });
   if (!slot->Release()) {
     // Still in a lookup or a dialogue: it goes on alone with its own state
     // and never works on a file another relay thread holds.

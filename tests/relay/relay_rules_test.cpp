@@ -18,10 +18,10 @@ TEST(RelayRulesTest, RetryStepsInTheirOrder) {
   const Case cases[] = {
       {RelayKind::kY, 4 * m + 59, 0, RetryStep::kTooYoung},
       {RelayKind::kY, 5 * m, 0, RetryStep::kRetry},
-      {RelayKind::kY, 2 * h - 1, 0, RetryStep::kRetry},     // 1 h 59 min: retried
-      {RelayKind::kY, 2 * h, 99, RetryStep::kHandOver},     // before the other tests
-      {RelayKind::kZ, 2 * h, 0, RetryStep::kRetry},         // no hand-over from Z
-      {RelayKind::kZ, 25 * h, 99, RetryStep::kExpired},     // RetryTimeout before RetryTimes
+      {RelayKind::kY, 2 * h - 1, 0, RetryStep::kRetry},        // 1 h 59 min: retried
+      {RelayKind::kY, 2 * h, 99, RetryStep::kHandOver},        // before the other tests
+      {RelayKind::kZ, 2 * h, 0, RetryStep::kRetry},            // no hand-over from Z
+      {RelayKind::kZ, 25 * h, 99, RetryStep::kExpired},        // RetryTimeout before RetryTimes
       {RelayKind::kZ, 24 * h + 59 * m, 0, RetryStep::kRetry},  // 24 whole hours: not over
       {RelayKind::kY, 10 * m, 11, RetryStep::kExhausted},
       {RelayKind::kY, 10 * m, 10, RetryStep::kRetry},
@@ -93,7 +93,7 @@ TEST(RelayRulesTest, ResolveMxFromTableCacheDnsAndDomainAsHost) {
   MxResolver plain({}, "127.0.0.53", false, dns, logger);
   EXPECT_TRUE(plain.ResolveMx("order.example", hosts));
   EXPECT_EQ(hosts, "second.order.example|first.order.example|");  // answer order
-  EXPECT_TRUE(plain.ResolveMx("order.example", hosts));            // from the cache now
+  EXPECT_TRUE(plain.ResolveMx("order.example", hosts));           // from the cache now
   EXPECT_EQ(dns.asked.size(), 1u);
   EXPECT_FALSE(plain.ResolveMx("empty.example", hosts));
   EXPECT_NE(log.find(B5("'empty.example' DNS 查詢失敗！")), std::string::npos);

@@ -22,7 +22,7 @@ struct Outcome {
 };
 
 Outcome Deliver(std::vector<std::string> script, int timeout = 5,
-            const std::string& recipients = "<b@far.net>") {
+                const std::string& recipients = "<b@far.net>") {
   testing::ScriptedPeer peer(std::move(script));
   Sink sink;
   CRelaySocket s;
@@ -33,13 +33,12 @@ Outcome Deliver(std::vector<std::string> script, int timeout = 5,
                        "Subject: x\r\n\r\nbody\r\n\r\n.");
   s.Close();
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  return {ran, s.IsDelivered(), s.LastCode(), s.GetLastReply(), s.FailureText(), sink.log,
-          peer.received()};
+  return {ran,      s.IsDelivered(), s.LastCode(), s.GetLastReply(), s.FailureText(),
+          sink.log, peer.received()};
 }
 
-const std::vector<std::string> kGood = {"220 hi\r\n", "250 hello\r\n", "250 ok\r\n",
-                                        "250 ok\r\n", "354 go\r\n",    "250 queued\r\n",
-                                        "221 bye\r\n"};
+const std::vector<std::string> kGood = {"220 hi\r\n", "250 hello\r\n",  "250 ok\r\n", "250 ok\r\n",
+                                        "354 go\r\n", "250 queued\r\n", "221 bye\r\n"};
 
 TEST(RelaySocketTest, DeliversWithMultiLineRepliesAndSendsTextUnchanged) {
   auto script = kGood;

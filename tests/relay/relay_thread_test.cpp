@@ -1,9 +1,8 @@
 #include "relay/relay_thread.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/files.h"
 #include "platform/text.h"
@@ -18,10 +17,11 @@ using testing::Contents;
 // Answers by recipient: "host recipient" -> reply code (250 delivers).
 struct FakeTransport : RelayTransport {
   AttemptResult Attempt(const std::string& host, const std::string&, const std::string& rcpt,
-                        const std::string&) override {
+                        const std::string&, const std::function<void()>& answered) override {
     attempts.push_back(host + " " + rcpt);
     auto it = codes.find(host + " " + rcpt);
     int code = it == codes.end() ? 250 : it->second;
+    if (code) answered();
     return {code == 250, code, code ? std::to_string(code) + " scripted" : "no connection"};
   }
   std::map<std::string, int> codes;
@@ -96,7 +96,8 @@ TEST_F(RelayPassTest, RecipientLimitIsExactAndReported) {
   config.max_recipients = 2;
   Put("queue", id + ".eml", {"<1@far.net>", "<2@far.net>", "<3@far.net>", "<4@far.net>"});
   Pass(RelayKind::kMain);
-  EXPECT_EQ(transport.attempts, (std::vector<std::string>{"mx.far <1@far.net>", "mx.far <2@far.net>"}));
+  EXPECT_EQ(transport.attempts,
+            (std::vector<std::string>{"mx.far <1@far.net>", "mx.far <2@far.net>"}));
   EXPECT_EQ(Reports(), 2u);
   EXPECT_NE(log.find(B5("收件人數超過系統限制!")), std::string::npos);
 }
@@ -124,9 +125,9 @@ TEST_F(RelayPassTest, RetryFoldersFollowAgeAndCount) {
   Put("yqueue", id + "[old@far.net]#0.eml", {}, 2 * 3600);
   Put("yqueue", id + "[tired@far.net]#11.eml", {}, 10 * 60);
   Pass(RelayKind::kY);
-  EXPECT_EQ(Names("yqueue"), (std::vector<std::string>{id + "[c@far.net]#4.eml",
-                                                        id + "[d@far.net]#1.eml",
-                                                        id + "[young@far.net]#0.eml"}));
+  EXPECT_EQ(Names("yqueue"),
+            (std::vector<std::string>{id + "[c@far.net]#4.eml", id + "[d@far.net]#1.eml",
+                                      id + "[young@far.net]#0.eml"}));
   EXPECT_EQ(Names("zqueue"), std::vector<std::string>{id + "[old@far.net]#0.eml"});
   EXPECT_EQ(Names("badmail"), std::vector<std::string>{id + "[tired@far.net]#11.eml"});
   EXPECT_NE(log.find(id + B5("[tired@far.net]#11.eml超過重寄次數")), std::string::npos);
@@ -145,7 +146,8 @@ TEST_F(RelayPassTest, XPassGivesUpExpiredAndUnreadableFiles) {
   Put("xqueue", std::string(32, 'b') + ".eml", {});
   Pass(RelayKind::kX);
   EXPECT_TRUE(transport.attempts.empty());
-  EXPECT_EQ(Names("badmail"), (std::vector<std::string>{id + ".eml", std::string(32, 'b') + ".eml"}));
+  EXPECT_EQ(Names("badmail"),
+            (std::vector<std::string>{id + ".eml", std::string(32, 'b') + ".eml"}));
   EXPECT_EQ(Reports(), 2u);
 }
 

@@ -19,8 +19,11 @@ TEST(ReportTest, BytesOfAFinalFailure) {
   std::string expected =
       "x-sender: MAILER-DAEMON@local.org\r\nx-receiver: <amy@local.org>\r\n"
       "Received: from localhost [127.0.0.1] by local.org with Heron Mail Server SMTP (4.2.0);"
-      "\r\n\t" + date + "\r\nFrom: Mailer@local.org\r\nTo: <amy@local.org>\r\n"
-      "Subject: Returned Mail:see transcript for details\r\nDate: " + date + "\r\n\r\n" +
+      "\r\n\t" +
+      date +
+      "\r\nFrom: Mailer@local.org\r\nTo: <amy@local.org>\r\n"
+      "Subject: Returned Mail:see transcript for details\r\nDate: " +
+      date + "\r\n\r\n" +
       B5("無法將信件正確傳遞至下列收件者： \r\n<bob@far.net>\r\n時間：mon, 07 dec 2026 10:00:00 "
          "+0800\r\n寄件人：<amy@local.org>\r\n主旨：hello\r\n\r\n------------- 錯誤訊息 "
          "-------------\r\n\r\n550 no such user\r\n\r\n====================================\r\n\r\n"
@@ -33,9 +36,11 @@ TEST(ReportTest, BytesOfAFinalFailure) {
 
 TEST(ReportTest, TemporaryCodesAreExplainedAndLoneDotsDoubled) {
   std::string r = BuildReport(kFacts, "<bob@far.net>", {"450 busy", "450 busy"}, "id", kNow);
-  EXPECT_NE(r.find(B5("系統將自動稍後再試！ 有時候伺服器會利用類似暫時性錯誤的訊息以攔截非信任的電子郵件，"
-                      "建議您可以請收件人將您的帳號加入安全名單。\r\n\r\n=====")),
-            std::string::npos);
+  EXPECT_NE(
+      r.find(
+          B5("系統將自動稍後再試！ 有時候伺服器會利用類似暫時性錯誤的訊息以攔截非信任的電子郵件，"
+             "建議您可以請收件人將您的帳號加入安全名單。\r\n\r\n=====")),
+      std::string::npos);
   EXPECT_TRUE(r.ends_with(
       "(for example because it was locked). Mail servers can use such temporary failures to "
       "keep untrusted senders at bay. Relay system will try again later.\r\n\r\n."));
@@ -58,7 +63,8 @@ TEST(ReportTest, WrittenOnlyForSendersWithAMailbox) {
   ASSERT_EQ(files.size(), 1u);
   std::string content;
   ReadFile(root.path() + "/Amy/" + files[0].name, content);
-  EXPECT_TRUE(content.starts_with("x-sender: MAILER-DAEMON@local.org\r\nx-receiver: <amy@local.org>"));
+  EXPECT_TRUE(
+      content.starts_with("x-sender: MAILER-DAEMON@local.org\r\nx-receiver: <amy@local.org>"));
 }
 
 }  // namespace

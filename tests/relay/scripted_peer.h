@@ -82,8 +82,8 @@ class ScriptedPeer {
         if (nl == std::string::npos) break;
         std::string line = buf.substr(0, nl);
         buf.erase(0, nl + 2);
-        bool go_data = line == "DATA" && next < replies_.size() &&
-                       replies_[next].compare(0, 3, "354") == 0;
+        bool go_data =
+            line == "DATA" && next < replies_.size() && replies_[next].compare(0, 3, "354") == 0;
         send();
         // The DATA line itself ends with the CR LF that starts the marker.
         if (go_data) {
