@@ -247,7 +247,13 @@ void RelayWorker::WorkerMain() {
     todo_.erase(ready);
     ++busy_;
     lock.unlock();
-    std::string again = Work(path);
+    std::string again;
+    try {
+      again = Work(path);
+    } catch (const std::exception& e) {
+      // Memory or the like: the file stays where it is for the next pass.
+      Log(std::string("Relay error: ") + e.what());
+    }
     lock.lock();
     --busy_;
     handed_.erase(path);
