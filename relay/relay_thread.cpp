@@ -632,7 +632,7 @@ void CRelayThreadBase::Start() {
 
 void CRelayThreadBase::RequestStop() { state_->stop = true; }
 
-bool CRelayThreadBase::WaitEnded(std::chrono::milliseconds limit) {
+bool CRelayThreadBase::WaitEnded(std::chrono::milliseconds limit) const {
   std::unique_lock<std::mutex> lock(state_->mu);
   return state_->ended_cv.wait_for(lock, limit, [this] { return state_->ended; });
 }
@@ -649,6 +649,7 @@ bool CRelayThreadBase::Release() {
 
 RelayKind CRelayThreadBase::kind() const { return state_->kind; }
 const RelayThreadStatus& CRelayThreadBase::status() const { return state_->status; }
+void CRelayThreadBase::ClearInLookup() { state_->status.in_lookup = false; }
 uint32_t CRelayThreadBase::ThreadId() const { return state_->thread_id; }
 
 std::unique_ptr<CRelayThreadBase> MakeRelayThread(RelayKind kind, RelayConfig config,

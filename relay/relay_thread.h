@@ -140,13 +140,15 @@ class CRelayThreadBase {
   void Start();
   // Asks the thread to end; every wait of it ends soon.
   void RequestStop();
-  bool WaitEnded(std::chrono::milliseconds limit);
+  bool WaitEnded(std::chrono::milliseconds limit) const;
   // Ends the thread's ownership here: joins an ended thread, lets one that
   // is still running go on alone. False when it was let go.
   bool Release();
 
   RelayKind kind() const;
   const RelayThreadStatus& status() const;
+  // The minute check gives up on a lookup it restarts the thread for.
+  void ClearInLookup();
   uint32_t ThreadId() const;
 
  private:

@@ -37,6 +37,8 @@ COsprey::COsprey()
                       log_.Post(level, tid, text, tid);
                     }) {
   current_timeout_ = settings_.timeout;
+  minute_care_ = std::make_unique<MinuteCare>(*this);
+  minute_ = std::make_unique<MinuteTimer>(*minute_care_);
   window_.SetHandler([this](unsigned msg, std::string text, uint64_t lparam) {
     OnMessage(msg, std::move(text), lparam);
   });
@@ -71,7 +73,10 @@ void COsprey::LogLoadProblem(const std::string& text) {
   }
 }
 
-void COsprey::OnStop() { window_.Post(WM_STOP_SERVICE); }
+void COsprey::OnStop() {
+  stop_requested_ = true;
+  window_.Post(WM_STOP_SERVICE);
+}
 
 void COsprey::PostLog(int level, uint32_t thread_id, std::string text) {
   // Straight to the bounded log queue: a thread that floods it waits for
@@ -284,8 +289,7 @@ bool COsprey::StartServers() {
   if (!smtp_listener_) return false;
   servers_running_ = true;
 
-  x_counter_ = 0;
-  z_counter_ = 0;
+  minute_->Reset();
   minute_timer_ = window_.SetTimer(std::chrono::milliseconds(60000), [this] { OnMinuteTimer(); });
   if (settings_.relay_messages) {
     StartRelayThread(RelayKind::kMain);
@@ -306,11 +310,11 @@ std::unique_ptr<CListenSocket> COsprey::OpenListener(int32_t port, const Listene
     Log(1, StrPrintf(texts.listen_failed, port));
     return nullptr;
   }
-  Log(2, StrPrintf(texts.started, port));
+  if (texts.started) Log(2, StrPrintf(texts.started, port));
   return listener;
 }
 
-void COsprey::StopServers() {
+void COsprey::StopServers(bool keep_sessions) {
   if (!servers_running_) return;
   for (int k = 0; k < kRelayKinds; ++k) StopRelayThread(static_cast<RelayKind>(k));
   window_.KillTimer(minute_timer_);
@@ -323,8 +327,10 @@ void COsprey::StopServers() {
     smtp_listener_.reset();
   });
   session_starter_.Flush();
-  StopSessionThreads(pop3_threads_);
-  StopSessionThreads(smtp_threads_);
+  if (!keep_sessions) {
+    StopSessionThreads(pop3_threads_);
+    StopSessionThreads(smtp_threads_);
+  }
   Log(2, B5("郵件伺服器行程已停止"));
   log_.Run([](TraceLog& t) { t.Close(); });
   log_open_ = false;
@@ -407,14 +413,6 @@ RelayConfig COsprey::RelayConfigOf(const OspreySettings& s) const {
   return c;
 }
 
-void COsprey::PumpFor(std::chrono::milliseconds span, const std::function<bool()>& done) {
-  auto deadline = std::chrono::steady_clock::now() + span;
-  while (std::chrono::steady_clock::now() < deadline && !(done && done())) {
-    window_.Pump();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-}
-
 void COsprey::StartRelayThread(RelayKind kind, bool quiet) {
   auto& slot = relay_threads_[static_cast<int>(kind)];
   // A thread that has made its pass and ended counts as not running.
@@ -437,9 +435,7 @@ void COsprey::StopRelayThread(RelayKind kind, bool quiet) {
   auto& slot = relay_threads_[static_cast<int>(kind)];
   if (!slot) return;
   slot->RequestStop();
-  CRelayThreadBase* t = slot.get();
-  PumpFor(std::chrono::milliseconds(10000),
-          [t] { return t->WaitEnded(std::chrono::milliseconds(0)); });
+  slot->WaitEnded(std::chrono::milliseconds(10000));
   if (!slot->Release()) {
     // Still in a lookup or a dialogue: it goes on alone with its own state
     // and never works on a file another relay thread holds.
@@ -453,7 +449,7 @@ void COsprey::StopRelayThread(RelayKind kind, bool quiet) {
 void COsprey::RestartRelayThread(RelayKind kind) {
   if (!settings_.relay_messages) return;
   StopRelayThread(kind);
-  PumpFor(std::chrono::milliseconds(5000));
+  std::this_thread::sleep_for(std::chrono::seconds(5));
   if (relay_threads_[static_cast<int>(kind)]) return;  // started meanwhile
   StartRelayThread(kind);
 }
@@ -463,17 +459,77 @@ std::shared_ptr<const OspreySettings> COsprey::Snapshot() {
   return snapshot_;
 }
 
+// The service as the minute timer sees it.
+class COsprey::MinuteCare : public MinuteHost {
+ public:
+  explicit MinuteCare(COsprey& o) : o_(o) {}
+  int64_t Now() override { return std::time(nullptr); }
+  void Sleep(std::chrono::seconds span) override { std::this_thread::sleep_for(span); }
+  void Log(int level, const std::string& text) override { o_.Log(level, Utf8ToBig5(text)); }
+  bool StopRequested() override { return o_.stop_requested_ || o_.stop_event_.IsSet(); }
+  bool ServersRunning() override { return o_.servers_running_; }
+  bool StartServers() override { return o_.StartServers(); }
+  void StopServers() override { o_.StopServers(true); }
+  void ArchiveTraceLog() override { o_.ArchiveTraceLog(); }
+  void WriteCounters(int x, int z) override {
+    o_.store_.WriteNumber("CheckTimer", "XRelayTimer", x);
+    o_.store_.WriteNumber("CheckTimer", "ZRelayTimer", z);
+  }
+  bool RelayOn() override { return o_.settings_.relay_messages != 0; }
+  std::optional<RelayState> RelayThread(Relay kind) override {
+    const CRelayThreadBase* t = o_.RelayThread(static_cast<RelayKind>(kind));
+    if (!t || t->WaitEnded(std::chrono::milliseconds(0))) return std::nullopt;
+    const RelayThreadStatus& s = t->status();
+    return RelayState{s.in_lookup, s.lookup_start, s.last_activity};
+  }
+  void ClearInLookup(Relay kind) override {
+    if (auto* t = o_.relay_threads_[kind].get()) t->ClearInLookup();
+  }
+  void StartRelayThread(Relay kind, bool quiet) override {
+    o_.StartRelayThread(static_cast<RelayKind>(kind), quiet);
+  }
+  void StopRelayThread(Relay kind, bool quiet) override {
+    o_.StopRelayThread(static_cast<RelayKind>(kind), quiet);
+  }
+  void RestartRelayThread(Relay kind) override {
+    o_.RestartRelayThread(static_cast<RelayKind>(kind));
+  }
+  std::optional<int64_t> LastAccept(Listener which) override {
+    const auto& l = which == kSmtpListener ? o_.smtp_listener_ : o_.pop3_listener_;
+    if (!l) return std::nullopt;
+    return l->last_accept();
+  }
+  bool RecreateListener(Listener which) override { return o_.RecreateListener(which); }
+
+ private:
+  COsprey& o_;
+};
+
+bool COsprey::RecreateListener(MinuteHost::Listener which) {
+  bool smtp = which == MinuteHost::kSmtpListener;
+  // The same backlog and accept path as at start; the old socket closes on
+  // the loop that runs it.
+  network_.Call([this, smtp] { (smtp ? smtp_listener_ : pop3_listener_).reset(); });
+  std::unique_ptr<CListenSocket> fresh =
+      smtp ? OpenListener(
+                 settings_.smtp_port,
+                 {B5("<SMTP> 無法以通訊埠 %d 建立 SMTP 通訊端。"),
+                  B5("<SMTP> 無法以通訊埠 %d 啟動 SMTP 行程。"), nullptr},
+                 [this](asio::ip::tcp::socket s) { HandOver(std::move(s), &COsprey::AcceptSmtp); })
+           : OpenListener(
+                 settings_.port,
+                 {B5("<POP3> 無法以通訊埠 %d  建立 POP3 通訊端。"),
+                  B5("<POP3> 無法以通訊埠 %d 啟動 POP3 行程。"), nullptr},
+                 [this](asio::ip::tcp::socket s) { HandOver(std::move(s), &COsprey::AcceptPop3); });
+  if (!fresh) return false;
+  (smtp ? smtp_listener_ : pop3_listener_) = std::move(fresh);
+  return true;
+}
+
 void COsprey::OnMinuteTimer() {
   // Drop files kept by a failed copy are tried again.
   distribution_worker_.Post([this] { Distribute([this] { distribution_.RetryKept(); }); });
-  // Listener and relay health checks join this tick with relaying.
-  if (++x_counter_ > 10) {
-    ArchiveTraceLog();
-    x_counter_ = 0;
-  }
-  if (++z_counter_ > 60) z_counter_ = 0;
-  store_.WriteNumber("CheckTimer", "XRelayTimer", x_counter_);
-  store_.WriteNumber("CheckTimer", "ZRelayTimer", z_counter_);
+  minute_->Tick();
 }
 
 }  // namespace heron

@@ -24,6 +24,7 @@
 #include "service/client_thread.h"
 #include "service/log_file.h"
 #include "service/log_writer.h"
+#include "service/minute_timer.h"
 #include "service/ntservice.h"
 #include "service/service_host.h"
 #include "service/service_names.h"
@@ -45,7 +46,9 @@ class COsprey : public CNTService, public ServiceHost {
   enum class LoadMode { kStart, kReload };
   void LoadSettings(LoadMode mode);
   bool StartServers();
-  void StopServers();
+  // With `keep_sessions` the sessions already running go on (a restart by
+  // the health check); otherwise each is asked to end.
+  void StopServers(bool keep_sessions = false);
 
   // Log operations; main thread only.
   void Log(int level, uint32_t thread_id, const std::string& text);
@@ -101,7 +104,7 @@ class COsprey : public CNTService, public ServiceHost {
   struct ListenerTexts {
     const char* create_failed;  // printf format with the port
     const char* listen_failed;
-    const char* started;
+    const char* started;  // null: nothing logged
   };
   // Binds and starts a listener on the port; logs and gives nothing on
   // failure.
@@ -129,8 +132,13 @@ class COsprey : public CNTService, public ServiceHost {
   // First, so that it outlives every socket and timer that runs on it.
   MessageWindow window_;
   int minute_timer_ = 0;
-  int x_counter_ = 0;
-  int z_counter_ = 0;
+  // The once-a-minute care, with this object behind its host interface.
+  class MinuteCare;
+  std::unique_ptr<MinuteCare> minute_care_;
+  std::unique_ptr<MinuteTimer> minute_;
+  std::atomic<bool> stop_requested_{false};
+  // Closes a listener and opens it again on its port (health check).
+  bool RecreateListener(MinuteHost::Listener which);
 
   std::mutex connection_lock_;
   std::list<std::shared_ptr<CSessionThread>> pop3_threads_;
@@ -146,8 +154,6 @@ class COsprey : public CNTService, public ServiceHost {
   std::array<std::unique_ptr<CRelayThreadBase>, kRelayKinds> relay_threads_;
   std::shared_ptr<RelayFileClaims> relay_claims_ = std::make_shared<RelayFileClaims>();
   RelayConfig RelayConfigOf(const OspreySettings& s) const;
-  // Runs the main loop's messages for a while (log lines of ending threads).
-  void PumpFor(std::chrono::milliseconds span, const std::function<bool()>& done = nullptr);
 
   OspreySettings settings_;
   AccountStore accounts_;  // holds the settings lock
