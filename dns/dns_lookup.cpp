@@ -63,7 +63,18 @@ bool CDnsLookup::Lookup(const std::string& server, const std::string& domain,
   }
   query_ = std::move(*query);
   if (!OpenSocket(address)) return !bind_failed_;
-  if (!done_) io_.run();
+  while (!done_) {
+    io_.run_one_for(std::chrono::milliseconds(200));
+    if (io_.stopped()) break;
+    if (cancel_ && *cancel_) {
+      asio::error_code ignored;
+      timer_.cancel();
+      socket_.close(ignored);
+      io_.restart();
+      io_.poll();
+      break;
+    }
+  }
   io_.restart();
   asio::error_code ec;
   socket_.close(ec);

@@ -18,8 +18,8 @@ struct DnsTexts {
   const char* unable_to_resolve;  // printf format with the server text
   const char* unable_to_bind;
   const char* invalid_domain;
-  const char* unable_to_send;  // printf format with the error number
-  const char* unsupported;     // result text of unknown record types
+  const char* unable_to_send;        // printf format with the error number
+  const char* unsupported;           // result text of unknown record types
   static const DnsTexts& English();  // the mail service's
   static const DnsTexts& Chinese();  // the desktop programs' (Big5)
 };
@@ -40,6 +40,9 @@ class CDnsLookup {
   bool Lookup(const std::string& server, const std::string& domain,
               std::vector<std::string>& results);
   std::string GetErrorText() const { return error_; }
+  // When set, a wait for the reply ends soon after `*cancel` becomes true
+  // (the lookup then ends empty).
+  void SetCancel(const std::atomic<bool>* cancel) { cancel_ = cancel; }
 
   // Referrals followed by every lookup of the process so far.
   static int ReferralCount() { return referral_count_; }
@@ -53,6 +56,7 @@ class CDnsLookup {
   void HandleReply(std::string_view bytes);
 
   const DnsTexts& texts_;
+  const std::atomic<bool>* cancel_ = nullptr;
   std::string error_;
   std::string query_;
   std::vector<std::string>* results_ = nullptr;

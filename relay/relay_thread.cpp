@@ -15,7 +15,6 @@
 #include "service/address.h"
 #include "service/mail_folders.h"
 #include "service/message_file.h"
-#include "service/service_host.h"
 
 namespace heron {
 namespace {
@@ -550,12 +549,10 @@ void RelayWorker::RetryFile(const std::string& path) {
 // The thread's own state: kept alive by the thread itself, so that a thread
 // let go by its stop never uses a released object.
 struct CRelayThreadBase::State : CRelayEventSink, RelayTransport, MxLookup {
-  State(RelayKind k, RelayConfig c, ServiceHost& h, std::shared_ptr<RelayFileClaims> f)
-      : kind(k), config(std::move(c)), host(h), claims(std::move(f)) {}
+  State(RelayKind k, RelayConfig c, RelayLogSink h, std::shared_ptr<RelayFileClaims> f)
+      : kind(k), config(std::move(c)), post_log(std::move(h)), claims(std::move(f)) {}
 
-  void Log(const std::string& text) {
-    host.PostLog(2, thread_id, VariantOf(kind).log_prefix + text);
-  }
+  void Log(const std::string& text) { post_log(2, thread_id, VariantOf(kind).log_prefix + text); }
   // The sink of the socket client.
   void OnMessage(const std::string& text) override { Log(text); }
   void OnConnected() override { Log(B5("已連線至 SMTP 伺服器")); }
@@ -581,6 +578,7 @@ struct CRelayThreadBase::State : CRelayEventSink, RelayTransport, MxLookup {
   bool Lookup(const std::string& server, const std::string& domain,
               std::vector<std::string>& results, std::string& error_text) override {
     CDnsLookup lookup;
+    lookup.SetCancel(&stop);
     bool ok = lookup.Lookup(server, domain, results);
     error_text = lookup.GetErrorText();
     return ok;
@@ -594,8 +592,7 @@ struct CRelayThreadBase::State : CRelayEventSink, RelayTransport, MxLookup {
       RelayWorker worker(kind, config, context, *this, *this, claims);
       worker.Run();
     } catch (const std::exception& e) {
-      host.PostLog(1, thread_id,
-                   VariantOf(kind).log_prefix + std::string("Relay error: ") + e.what());
+      post_log(1, thread_id, VariantOf(kind).log_prefix + std::string("Relay error: ") + e.what());
     }
     std::lock_guard<std::mutex> lock(mu);
     ended = true;
@@ -604,7 +601,7 @@ struct CRelayThreadBase::State : CRelayEventSink, RelayTransport, MxLookup {
 
   RelayKind kind;
   RelayConfig config;
-  ServiceHost& host;
+  RelayLogSink post_log;
   std::shared_ptr<RelayFileClaims> claims;
   RelayThreadStatus status;
   std::atomic<bool> stop{false};
@@ -614,9 +611,9 @@ struct CRelayThreadBase::State : CRelayEventSink, RelayTransport, MxLookup {
   bool ended = false;
 };
 
-CRelayThreadBase::CRelayThreadBase(RelayKind kind, RelayConfig config, ServiceHost& host,
+CRelayThreadBase::CRelayThreadBase(RelayKind kind, RelayConfig config, RelayLogSink log,
                                    std::shared_ptr<RelayFileClaims> claims)
-    : state_(std::make_shared<State>(kind, std::move(config), host, std::move(claims))) {
+    : state_(std::make_shared<State>(kind, std::move(config), std::move(log), std::move(claims))) {
   state_->status.last_activity = std::time(nullptr);
 }
 
@@ -653,7 +650,7 @@ void CRelayThreadBase::ClearInLookup() { state_->status.in_lookup = false; }
 uint32_t CRelayThreadBase::ThreadId() const { return state_->thread_id; }
 
 std::unique_ptr<CRelayThreadBase> MakeRelayThread(RelayKind kind, RelayConfig config,
-                                                  ServiceHost& host,
+                                                  const RelayLogSink& host,
                                                   std::shared_ptr<RelayFileClaims> claims) {
   switch (kind) {
     case RelayKind::kMain:

@@ -6,6 +6,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -18,7 +19,9 @@
 
 namespace heron {
 
-class ServiceHost;
+// Where a relay thread's log lines go (level, thread id, text); called on
+// the relay threads.
+using RelayLogSink = std::function<void(int, uint32_t, std::string)>;
 
 // The files some relay thread works on. A thread that outlived its stop
 // still holds its file, and a new thread of its kind passes that file by.
@@ -133,7 +136,7 @@ inline constexpr int kRelayWorkers = 8;
 // also past a stop that gave up waiting for it.
 class CRelayThreadBase {
  public:
-  CRelayThreadBase(RelayKind kind, RelayConfig config, ServiceHost& host,
+  CRelayThreadBase(RelayKind kind, RelayConfig config, RelayLogSink log,
                    std::shared_ptr<RelayFileClaims> claims);
   virtual ~CRelayThreadBase();
 
@@ -160,26 +163,26 @@ class CRelayThreadBase {
 // The four kinds.
 class CRelayThread : public CRelayThreadBase {
  public:
-  CRelayThread(RelayConfig c, ServiceHost& h, std::shared_ptr<RelayFileClaims> f)
+  CRelayThread(RelayConfig c, const RelayLogSink& h, std::shared_ptr<RelayFileClaims> f)
       : CRelayThreadBase(RelayKind::kMain, std::move(c), h, std::move(f)) {}
 };
 class CXRelayThread : public CRelayThreadBase {
  public:
-  CXRelayThread(RelayConfig c, ServiceHost& h, std::shared_ptr<RelayFileClaims> f)
+  CXRelayThread(RelayConfig c, const RelayLogSink& h, std::shared_ptr<RelayFileClaims> f)
       : CRelayThreadBase(RelayKind::kX, std::move(c), h, std::move(f)) {}
 };
 class CYRelayThread : public CRelayThreadBase {
  public:
-  CYRelayThread(RelayConfig c, ServiceHost& h, std::shared_ptr<RelayFileClaims> f)
+  CYRelayThread(RelayConfig c, const RelayLogSink& h, std::shared_ptr<RelayFileClaims> f)
       : CRelayThreadBase(RelayKind::kY, std::move(c), h, std::move(f)) {}
 };
 class CZRelayThread : public CRelayThreadBase {
  public:
-  CZRelayThread(RelayConfig c, ServiceHost& h, std::shared_ptr<RelayFileClaims> f)
+  CZRelayThread(RelayConfig c, const RelayLogSink& h, std::shared_ptr<RelayFileClaims> f)
       : CRelayThreadBase(RelayKind::kZ, std::move(c), h, std::move(f)) {}
 };
 std::unique_ptr<CRelayThreadBase> MakeRelayThread(RelayKind kind, RelayConfig config,
-                                                  ServiceHost& host,
+                                                  const RelayLogSink& log,
                                                   std::shared_ptr<RelayFileClaims> claims);
 
 }  // namespace heron

@@ -422,7 +422,10 @@ void COsprey::StartRelayThread(RelayKind kind, bool quiet) {
   }
   if (slot) return;
   try {
-    slot = MakeRelayThread(kind, RelayConfigOf(settings_), *this, relay_claims_);
+    slot = MakeRelayThread(
+        kind, RelayConfigOf(settings_),
+        [this](int level, uint32_t tid, std::string text) { PostLog(level, tid, std::move(text)); },
+        relay_claims_);
     slot->Start();
   } catch (const std::exception&) {
     slot.reset();  // no thread could be made

@@ -51,6 +51,13 @@ class ConsoleModeTest(OspreyTestCase):
         self.assertTrue(stat.S_ISFIFO(os.stat(fifo).st_mode))
         self.assertEqual(stat.S_IMODE(os.stat(fifo).st_mode), 0o666)
 
+    def test_minute_timer_writes_its_counters(self):
+        self.osprey().start()
+        key = ROOT + "\\CheckTimer"
+        counters = lambda: [self.home.get_value(key, n) for n in ("XRelayTimer", "ZRelayTimer")]
+        one = (REG_DWORD, struct.pack("<I", 1))
+        self.assertTrue(wait_for(lambda: counters() == [one, one], 80), counters())
+
     def test_second_body_returns_at_once(self):
         s = self.osprey().start()
         started = time.monotonic()

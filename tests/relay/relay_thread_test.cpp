@@ -4,9 +4,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "dns/dns_lookup.h"
 #include "platform/files.h"
 #include "platform/text.h"
 #include "service/mail_folders.h"
+#include "service/minute_timer.h"
 #include "tests/platform/temp_dir.h"
 
 namespace heron {
@@ -158,6 +160,77 @@ TEST_F(RelayPassTest, UnusableDomainsAreGivenUpWithoutALookup) {
   EXPECT_TRUE(transport.attempts.empty());
   EXPECT_EQ(Names("badmail"), std::vector<std::string>{id + ".eml"});
   EXPECT_NE(log.find(B5("DNS 查詢失敗：找不到 bad_domain.net 的郵件主機")), std::string::npos);
+}
+
+}  // namespace
+}  // namespace heron
+
+namespace heron {
+namespace {
+
+// A relay thread whose DNS server never answers, as the minute check sees
+// it three minutes into the lookup.
+struct StuckRelayHost : MinuteHost {
+  explicit StuckRelayHost(CRelayThreadBase& t) : thread(t) {}
+  int64_t Now() override { return std::time(nullptr) + 180; }
+  void Sleep(std::chrono::seconds) override {}
+  void Log(int level, const std::string& text) override {
+    calls.push_back(std::to_string(level) + " " + text);
+  }
+  bool StopRequested() override { return false; }
+  bool ServersRunning() override { return true; }
+  bool StartServers() override { return true; }
+  void StopServers() override {}
+  void ArchiveTraceLog() override {}
+  void WriteCounters(int, int) override {}
+  bool RelayOn() override { return true; }
+  std::optional<RelayState> RelayThread(Relay kind) override {
+    if (kind != kMainRelay || stopped) return std::nullopt;
+    const RelayThreadStatus& s = thread.status();
+    return RelayState{s.in_lookup, s.lookup_start, s.last_activity};
+  }
+  void ClearInLookup(Relay) override {}
+  void StartRelayThread(Relay, bool) override { started = true; }
+  void StopRelayThread(Relay, bool) override {
+    thread.RequestStop();
+    stopped = thread.WaitEnded(std::chrono::seconds(5));
+  }
+  void RestartRelayThread(Relay) override {}
+  std::optional<int64_t> LastAccept(Listener) override { return std::nullopt; }
+  bool RecreateListener(Listener) override { return true; }
+
+  CRelayThreadBase& thread;
+  bool stopped = false, started = false;
+  std::vector<std::string> calls;
+};
+
+TEST(RelayThreadTest, AThreadStuckInALookupIsRestartedByTheMinuteCheck) {
+  testing::TempDir dir;
+  asio::io_context io;
+  asio::ip::udp::socket silent(io, {asio::ip::make_address_v4("127.0.0.1"), 0});
+  CDnsLookup::SetServerPortForTesting(silent.local_endpoint().port());
+  RelayConfig config;
+  config.mail_root = dir.path();
+  config.dns_server = "127.0.0.1";
+  CreateFolderPath(dir / "queue");
+  WriteFileAtomic(dir.path(), dir / ("queue/" + std::string(32, 'c') + ".eml"),
+                  "x-sender: <a@local.org>\r\nx-receiver: <b@far.example>\r\n\r\nbody");
+  auto thread = MakeRelayThread(
+      RelayKind::kMain, config, [](int, uint32_t, std::string) {},
+      std::make_shared<RelayFileClaims>());
+  thread->Start();
+  for (int i = 0; i < 100 && !thread->status().in_lookup; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(thread->status().in_lookup);
+  StuckRelayHost host(*thread);
+  MinuteTimer timer(host);
+  EXPECT_TRUE(timer.CheckServers());
+  EXPECT_EQ(host.calls, (std::vector<std::string>{"1 DNS 查尋失敗，伺服器無回應...",
+                                                  "2 Relay Checking...", "2 Relay OK..."}));
+  EXPECT_TRUE(host.stopped);  // the lookup gives way to the stop at once
+  EXPECT_TRUE(host.started);
+  CDnsLookup::SetServerPortForTesting(53);
 }
 
 }  // namespace
