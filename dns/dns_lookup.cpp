@@ -51,6 +51,7 @@ bool CDnsLookup::Lookup(const std::string& server, const std::string& domain,
   results_ = &results;
   results.clear();
   done_ = false;
+  no_answer_ = false;
   asio::ip::address_v4 address;
   if (!ResolveHost(server, address)) {
     error_ = StrPrintf(texts_.unable_to_resolve, server.c_str());
@@ -67,6 +68,7 @@ bool CDnsLookup::Lookup(const std::string& server, const std::string& domain,
     io_.run_one_for(std::chrono::milliseconds(200));
     if (io_.stopped()) break;
     if (cancel_ && *cancel_) {
+      no_answer_ = true;
       asio::error_code ignored;
       timer_.cancel();
       socket_.close(ignored);
@@ -98,6 +100,7 @@ bool CDnsLookup::OpenSocket(const asio::ip::address_v4& address) {
     error_ = StrPrintf(texts_.unable_to_send, static_cast<unsigned>(ec.value()));
     socket_.close(ec);
     done_ = true;
+    no_answer_ = true;
     return false;
   }
   timer_.expires_after(kDnsReplyTimeout);
@@ -107,6 +110,7 @@ bool CDnsLookup::OpenSocket(const asio::ip::address_v4& address) {
     asio::error_code ignored;
     socket_.close(ignored);
     done_ = true;
+    no_answer_ = true;
   });
   WaitReply();
   return true;

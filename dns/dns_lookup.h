@@ -43,6 +43,9 @@ class CDnsLookup {
   // When set, a wait for the reply ends soon after `*cancel` becomes true
   // (the lookup then ends empty).
   void SetCancel(const std::atomic<bool>* cancel) { cancel_ = cancel; }
+  // After Lookup: no reply came (time-out, cancel, or the query could not be
+  // sent), so the empty list says nothing of the domain.
+  bool NoAnswer() const { return no_answer_; }
 
   // Referrals followed by every lookup of the process so far.
   static int ReferralCount() { return referral_count_; }
@@ -61,6 +64,7 @@ class CDnsLookup {
   std::string query_;
   std::vector<std::string>* results_ = nullptr;
   bool done_ = false;
+  bool no_answer_ = false;
   bool bind_failed_ = false;
   asio::io_context io_;
   asio::ip::udp::socket socket_{io_};

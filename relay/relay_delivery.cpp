@@ -10,6 +10,13 @@ ReportReasons HostUnknownReasons(const std::string& domain) {
           StrPrintf("Host unknown (Name server: %s: host not found)", domain.c_str())};
 }
 
+ReportReasons DnsNoAnswerReasons(const std::string& domain) {
+  return {StrPrintf(B5("DNS 查詢沒有回應：暫時無法查詢 %s 的郵件主機，系統稍後自動重試！"),
+                    domain.c_str()),
+          StrPrintf("DNS lookup got no answer for %s; the relay subsystem will try again later.",
+                    domain.c_str())};
+}
+
 RecipientDelivery::RecipientDelivery(const RelayConfig& config, MxResolver& resolver,
                                      RelayTransport& transport, const RelayContext& context)
     : config_(config), resolver_(resolver), transport_(transport), context_(context) {}
@@ -23,14 +30,40 @@ void RecipientDelivery::Report(const std::string& path, const std::string& recip
   WriteReport(config_.mail_root, path, recipients, reasons, config_.server_id, context_.now());
 }
 
-bool RecipientDelivery::Resolve(const std::string& domain, std::string& host_list) {
-  if (context_.status) {
-    context_.status->lookup_start = context_.now();
-    context_.status->in_lookup = true;
+uint64_t RelayThreadStatus::BeginLookup(int64_t now) {
+  std::lock_guard<std::mutex> lock(mu_);
+  lookups_[++next_] = now;
+  return next_;
+}
+
+void RelayThreadStatus::EndLookup(uint64_t lookup) {
+  std::lock_guard<std::mutex> lock(mu_);
+  lookups_.erase(lookup);
+}
+
+std::optional<int64_t> RelayThreadStatus::OldestLookup() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::optional<int64_t> oldest;
+  for (const auto& [id, start] : lookups_) {
+    if (!oldest || start < *oldest) oldest = start;
   }
-  bool found = resolver_.ResolveMx(domain, host_list);
-  if (context_.status) context_.status->in_lookup = false;
-  return found;
+  return oldest;
+}
+
+void RelayThreadStatus::ClearLookups() {
+  std::lock_guard<std::mutex> lock(mu_);
+  lookups_.clear();
+}
+
+MxResolver::Result RecipientDelivery::Resolve(const std::string& domain, std::string& host_list) {
+  uint64_t lookup = context_.status ? context_.status->BeginLookup(context_.now()) : 0;
+  MxResolver::Result r = resolver_.ResolveMx(domain, host_list);
+  if (context_.status) context_.status->EndLookup(lookup);
+  // A list without a single host is no host at all.
+  if (r == MxResolver::Result::kFound && SplitHostList(host_list).empty()) {
+    r = MxResolver::Result::kNoHost;
+  }
+  return r;
 }
 
 AttemptResult RecipientDelivery::TryHosts(const std::string& host_list,
@@ -72,7 +105,15 @@ RecipientOutcome RecipientDelivery::DeliverToRecipient(const std::string& path,
                                                        const std::string& recipient) {
   std::string domain = ToLowerAscii(GetDomain(recipient));
   std::string host_list;
-  if (!IsUsableDomain(domain) || !Resolve(domain, host_list)) {
+  auto found = IsUsableDomain(domain) ? Resolve(domain, host_list) : MxResolver::Result::kNoHost;
+  // A stop cuts the lookup short: that says nothing of the domain.
+  if (Stopping()) return RecipientOutcome::kInterrupted;
+  if (found == MxResolver::Result::kTryLater) {
+    Report(path, recipient, DnsNoAnswerReasons(domain));
+    context_.log(B5("稍後重試..."));
+    return RecipientOutcome::kRetryLater;
+  }
+  if (found == MxResolver::Result::kNoHost) {
     ReportReasons dns = HostUnknownReasons(domain);
     Report(path, recipient, dns);
     context_.log(dns.chinese);
@@ -98,7 +139,10 @@ RecipientOutcome RecipientDelivery::RetryRecipient(const std::string& path,
   std::string recipient = RetryRecipientOf(name);
   std::string domain = ToLowerAscii(GetDomain(recipient));
   std::string host_list;
-  if (recipient.empty() || !Resolve(domain, host_list)) {
+  auto found = recipient.empty() ? MxResolver::Result::kNoHost : Resolve(domain, host_list);
+  if (Stopping()) return RecipientOutcome::kInterrupted;
+  if (found == MxResolver::Result::kTryLater) return RecipientOutcome::kRetryLater;
+  if (found == MxResolver::Result::kNoHost) {
     // Nothing is given up in silence: the sender learns of it.
     ReportReasons dns = HostUnknownReasons(domain);
     Report(path, recipient,

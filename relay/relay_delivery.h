@@ -7,7 +7,9 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,12 +37,24 @@ struct RelayConfig {
   uint16_t port = 25;  // of every exchanger
 };
 
-// What the service's minute check reads of a relay thread; each value is
-// written by the thread alone.
-struct RelayThreadStatus {
-  std::atomic<bool> in_lookup{false};
-  std::atomic<int64_t> lookup_start{0};   // seconds since 1970
+// What the service's minute check reads of a relay thread: the MX lookups
+// in progress (one per delivery worker at most) and the last activity.
+class RelayThreadStatus {
+ public:
+  // A lookup begins at `now` (seconds since 1970); its number ends it.
+  uint64_t BeginLookup(int64_t now);
+  void EndLookup(uint64_t lookup);
+  // The start of the oldest lookup in progress, if any.
+  std::optional<int64_t> OldestLookup() const;
+  // The minute check gives up on the lookups it restarts the thread for.
+  void ClearLookups();
+
   std::atomic<int64_t> last_activity{0};  // main relay thread
+
+ private:
+  mutable std::mutex mu_;
+  std::map<uint64_t, int64_t> lookups_;
+  uint64_t next_ = 0;
 };
 
 // One attempt to hand a message to one host.
@@ -94,7 +108,7 @@ class RecipientDelivery {
 
  private:
   // Resolves the domain with the in-lookup flag set around it.
-  bool Resolve(const std::string& domain, std::string& host_list);
+  MxResolver::Result Resolve(const std::string& domain, std::string& host_list);
   // Tries each host; the last attempt's result when none took the message.
   // `outcome` is set to kInterrupted or kPostponed when the hosts were not
   // all tried.
@@ -110,5 +124,7 @@ class RecipientDelivery {
 
 // The DNS texts of a domain that has no mail host.
 ReportReasons HostUnknownReasons(const std::string& domain);
+// The texts of a domain whose name server did not answer.
+ReportReasons DnsNoAnswerReasons(const std::string& domain);
 
 }  // namespace heron

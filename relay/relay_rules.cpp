@@ -122,14 +122,14 @@ std::map<std::string, std::string> MxResolver::FixedHosts(const std::vector<std:
   return hosts;
 }
 
-bool MxResolver::DomainAsHost(const std::string& domain, std::string& host_list) {
-  if (!domain_as_host_) return false;
+MxResolver::Result MxResolver::DomainAsHost(const std::string& domain, std::string& host_list) {
+  if (!domain_as_host_) return Result::kNoHost;
   host_list = domain;
   log_(B5("以網域名稱作為主機名稱直接傳遞"));
-  return true;
+  return Result::kFound;
 }
 
-bool MxResolver::ResolveMx(const std::string& domain, std::string& host_list) {
+MxResolver::Result MxResolver::ResolveMx(const std::string& domain, std::string& host_list) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     if (!mx_hosts_.empty()) {
@@ -137,22 +137,30 @@ bool MxResolver::ResolveMx(const std::string& domain, std::string& host_list) {
       if (it == mx_hosts_.end()) it = mx_hosts_.find("*");
       if (it != mx_hosts_.end()) {
         host_list = it->second;
-        return true;
+        return Result::kFound;
       }
     }
   }
   std::vector<std::string> results;
   std::string error;
-  bool done = false;
+  MxLookup::Outcome outcome;
   try {
-    done = dns_.Lookup(dns_server_, domain, results, error);
+    outcome = dns_.Lookup(dns_server_, domain, results, error);
   } catch (const std::exception& e) {
     log_("'" + domain + B5("' DNS 查詢失敗：  ") + e.what());
-    return false;
+    return Result::kNoHost;
   }
-  if (!done) {
-    log_("'" + domain + B5("' DNS 查詢失敗：  ") + error);
-    return DomainAsHost(domain, host_list);
+  switch (outcome) {
+    case MxLookup::Outcome::kFailed:
+      log_("'" + domain + B5("' DNS 查詢失敗：  ") + error);
+      return DomainAsHost(domain, host_list);
+    case MxLookup::Outcome::kNoAnswer:
+      // A lost datagram or a name server that is down says nothing of the
+      // domain.
+      log_("'" + domain + B5("' DNS 查詢沒有回應，稍後重試"));
+      return Result::kTryLater;
+    case MxLookup::Outcome::kAnswered:
+      break;
   }
   if (results.empty()) {
     log_("'" + domain + B5("' DNS 查詢失敗！"));
@@ -165,7 +173,7 @@ bool MxResolver::ResolveMx(const std::string& domain, std::string& host_list) {
   }
   std::lock_guard<std::mutex> lock(mu_);
   mx_hosts_[domain] = host_list;
-  return true;
+  return Result::kFound;
 }
 
 }  // namespace heron

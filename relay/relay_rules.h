@@ -88,10 +88,14 @@ std::vector<std::string> SplitHostList(std::string_view list);
 // The DNS client as the relay uses it: MX answers as texts "preference host".
 class MxLookup {
  public:
+  enum class Outcome {
+    kAnswered,  // `results` hold the answer (maybe none)
+    kFailed,    // the lookup could not be made (error text set)
+    kNoAnswer,  // no reply came (or the thread is being stopped)
+  };
   virtual ~MxLookup() = default;
-  // False when the lookup could not be made (error text set).
-  virtual bool Lookup(const std::string& server, const std::string& domain,
-                      std::vector<std::string>& results, std::string& error_text) = 0;
+  virtual Outcome Lookup(const std::string& server, const std::string& domain,
+                         std::vector<std::string>& results, std::string& error_text) = 0;
 };
 
 // The mail hosts of a domain: from the fixed table (MxRecords, "*" for every
@@ -107,14 +111,18 @@ class MxResolver {
         domain_as_host_(domain_as_host),
         dns_(dns),
         log_(std::move(log)) {}
-  // Fills `host_list` (a host list as above); false when no host is known.
-  bool ResolveMx(const std::string& domain, std::string& host_list);
+  enum class Result {
+    kFound,     // `host_list` filled (a host list as above)
+    kNoHost,    // no host is known for the domain
+    kTryLater,  // the name server did not answer: ask again later
+  };
+  Result ResolveMx(const std::string& domain, std::string& host_list);
 
   // MxRecords entries "domain|host": the domain lower-cased as the key.
   static std::map<std::string, std::string> FixedHosts(const std::vector<std::string>& records);
 
  private:
-  bool DomainAsHost(const std::string& domain, std::string& host_list);
+  Result DomainAsHost(const std::string& domain, std::string& host_list);
 
   std::mutex mu_;  // the delivery workers of one thread share the table
   std::map<std::string, std::string> mx_hosts_;

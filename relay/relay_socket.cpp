@@ -34,18 +34,23 @@ void CRelaySocket::ShutDown() {
   if (sink_) sink_->OnDisconnected();
 }
 
-bool CRelaySocket::RunUntil(const bool& done, Clock::time_point deadline) {
+bool CRelaySocket::RunUntil(const bool& done, Clock::time_point deadline,
+                            const std::function<void()>& cancel) {
   io_.restart();
   while (!done) {
     auto now = Clock::now();
-    if (now >= deadline || (stop_ && *stop_)) break;
+    if (now >= deadline || Stopping()) break;
     // Short slices, so that a stop request is seen soon.
     io_.run_one_for(std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(200)));
   }
   if (done) return true;
   // Cancel what is outstanding and let its handler run.
   asio::error_code ec;
-  socket_.cancel(ec);
+  if (cancel) {
+    cancel();
+  } else {
+    socket_.cancel(ec);
+  }
   io_.restart();
   while (!done && io_.run_one_for(std::chrono::seconds(1)) > 0) {
   }
@@ -53,19 +58,28 @@ bool CRelaySocket::RunUntil(const bool& done, Clock::time_point deadline) {
 }
 
 bool CRelaySocket::Connect(const std::string& host, uint16_t port) {
-  asio::error_code ec;
+  // The name, and then the connect, are bounded by the reply time-out and
+  // give way to a stop: an exchanger (or a resolver) that never answers
+  // must not hold the thread for the platform's minutes.
+  auto deadline = Clock::now() + Timeout();
   asio::ip::tcp::resolver resolver(io_);
-  auto endpoints = resolver.resolve(host, std::to_string(port), ec);
-  if (ec) return false;
-  // The connect is bounded by the reply time-out as well: an exchanger that
-  // never answers must not hold the thread for the platform's minutes.
+  asio::ip::tcp::resolver::results_type endpoints;
+  bool resolved = false;
+  asio::error_code ec = asio::error::timed_out;
+  resolver.async_resolve(host, std::to_string(port),
+                         [&](const asio::error_code& e, asio::ip::tcp::resolver::results_type r) {
+                           ec = e;
+                           endpoints = std::move(r);
+                           resolved = true;
+                         });
+  if (!RunUntil(resolved, deadline, [&] { resolver.cancel(); }) || ec) return false;
   bool done = false;
   asio::error_code result = asio::error::timed_out;
   asio::async_connect(socket_, endpoints, [&](const asio::error_code& e, const auto&) {
     result = e;
     done = true;
   });
-  if (!RunUntil(done, Clock::now() + Timeout()) || result) {
+  if (!RunUntil(done, deadline) || result) {
     Close();
     return false;
   }
@@ -76,6 +90,7 @@ bool CRelaySocket::Deliver(const std::string& host, uint16_t port, const std::st
                            const std::string& recipients, const std::string& message) {
   ShutDown();
   delivered_ = false;
+  data_sent_ = false;
   failure_.clear();
   reader_.Clear();
   pending_.clear();
@@ -96,11 +111,16 @@ bool CRelaySocket::Deliver(const std::string& host, uint16_t port, const std::st
     }
     if (!a.go_on) {
       // A refused step: say goodbye rather than leave the exchanger waiting.
-      if (connected_ && !IsConnectionLost()) SendLine("QUIT", true);
+      if (dialogue.step() != CRelayDialogue::kQuit && connected_ && !IsConnectionLost()) {
+        SendLine("QUIT", true);
+      }
       ShutDown();
       break;
     }
     SendLine(a.send, !a.is_data);
+    // Once the message is out, its reply is awaited even through a stop:
+    // cut off now, the message would be sent again later.
+    if (a.is_data) data_sent_ = true;
   }
   return true;
 }
@@ -148,7 +168,7 @@ bool CRelaySocket::ReadLine(std::string& line) {
       done = true;
     });
     if (!RunUntil(done, deadline)) {
-      if (!(stop_ && *stop_)) Fail(B5("連線逾時..."));
+      if (!Stopping()) Fail(B5("連線逾時..."));
       return false;
     }
     if (ec) {

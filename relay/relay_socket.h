@@ -67,7 +67,10 @@ class CRelaySocket {
   bool IsConnectionLost();
   void ShutDown();
   // Runs the socket's handlers until `done` or the deadline (or a stop).
-  bool RunUntil(const bool& done, Clock::time_point deadline);
+  // `cancel` stops what is outstanding (default: the socket's operations).
+  bool RunUntil(const bool& done, Clock::time_point deadline,
+                const std::function<void()>& cancel = nullptr);
+  bool Stopping() const { return stop_ && *stop_ && !data_sent_; }
   Clock::duration Timeout() const { return std::chrono::seconds(reply_timeout_); }
 
   const std::atomic<bool>* stop_;
@@ -77,6 +80,7 @@ class CRelaySocket {
   int reply_timeout_ = 30;
   bool delivered_ = false;
   bool connected_ = false;
+  bool data_sent_ = false;  // the message is out: its reply is awaited
   std::string failure_;
   ReplyReader reader_;
   std::string pending_;  // bytes read past the last line end

@@ -6,6 +6,7 @@
 
 #include <asio.hpp>
 #include <chrono>
+#include <optional>
 
 #include "dns/dns_lookup.h"
 #include "platform/files.h"
@@ -151,7 +152,11 @@ void RelayWorker::DropOrphanJournals() {
   std::string folder = ScanFolder();
   for (const FileEntry& e : ListFolder(folder)) {
     std::string file = TrimJournalSuffix(e.name);
-    if (!e.is_dir && file != e.name && context_.now() - e.mtime > kOrphanAge &&
+    // A journal of the X folder whose file still waits in the queue folder
+    // under its work name (a crash between the two moves) is not one.
+    bool waiting = variant_.kind == RelayKind::kX &&
+                   FileExists(FolderPath(Folder(kQueueFolder), WorkFileName(file)));
+    if (!e.is_dir && file != e.name && context_.now() - e.mtime > kOrphanAge && !waiting &&
         !FileExists(folder + "/" + file)) {
       DeleteFile(folder + "/" + e.name);
     }
@@ -429,10 +434,35 @@ std::string RelayWorker::QueueFile(const std::string& path) {
     MoveWithJournal(path, FolderPath(Folder(kXQueueFolder), TrimWorkPrefix(name)));
     return {};
   }
-  // Held before it has its name: a listing that meets it finds it taken.
+  // Held, and handed out, before it has its name: a listing that meets it
+  // leaves it alone.
+  // A file put off and now resumed is held by the caller already.
   std::string work = resumed ? path : FolderPath(ScanFolder(), WorkFileName(name));
-  Claim claim(*claims_, work);
-  if (!claim.held() || (!resumed && rename(path.c_str(), work.c_str()) != 0)) return {};
+  std::optional<Claim> claim;
+  if (!resumed) {
+    claim.emplace(*claims_, work);
+    if (!claim->held()) return {};
+    {
+      std::lock_guard<std::mutex> lock(work_mu_);
+      handed_.insert(work);
+    }
+    if (rename(path.c_str(), work.c_str()) != 0) {
+      std::lock_guard<std::mutex> lock(work_mu_);
+      handed_.erase(work);
+      return {};
+    }
+  }
+  // Any end but a put-off gives the work name up again.
+  struct Unhand {
+    RelayWorker& w;
+    const std::string& work;
+    bool keep = false;
+    ~Unhand() {
+      if (keep) return;
+      std::lock_guard<std::mutex> lock(w.work_mu_);
+      w.handed_.erase(work);
+    }
+  } unhand{*this, work};
   switch (DeliverAll(work, content, recipients)) {
     case Settled::kAll:
       if (!DeleteFile(work)) LogDeleteFailed(work, false);
@@ -445,6 +475,7 @@ std::string RelayWorker::QueueFile(const std::string& path) {
     case Settled::kPostponed: {
       std::lock_guard<std::mutex> lock(work_mu_);
       postponed_.insert(work);
+      unhand.keep = true;
       return work;
     }
     case Settled::kStopped:
@@ -575,13 +606,14 @@ struct CRelayThreadBase::State : CRelayEventSink, RelayTransport, MxLookup {
     return r;
   }
 
-  bool Lookup(const std::string& server, const std::string& domain,
-              std::vector<std::string>& results, std::string& error_text) override {
+  Outcome Lookup(const std::string& server, const std::string& domain,
+                 std::vector<std::string>& results, std::string& error_text) override {
     CDnsLookup lookup;
     lookup.SetCancel(&stop);
     bool ok = lookup.Lookup(server, domain, results);
     error_text = lookup.GetErrorText();
-    return ok;
+    if (!ok) return Outcome::kFailed;
+    return lookup.NoAnswer() ? Outcome::kNoAnswer : Outcome::kAnswered;
   }
 
   void Main() {
@@ -646,7 +678,7 @@ bool CRelayThreadBase::Release() {
 
 RelayKind CRelayThreadBase::kind() const { return state_->kind; }
 const RelayThreadStatus& CRelayThreadBase::status() const { return state_->status; }
-void CRelayThreadBase::ClearInLookup() { state_->status.in_lookup = false; }
+void CRelayThreadBase::ClearInLookup() { state_->status.ClearLookups(); }
 uint32_t CRelayThreadBase::ThreadId() const { return state_->thread_id; }
 
 std::unique_ptr<CRelayThreadBase> MakeRelayThread(RelayKind kind, RelayConfig config,

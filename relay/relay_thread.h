@@ -107,7 +107,9 @@ class RelayWorker {
 
   const RelayVariant& variant_;
   RelayConfig config_;
-  HostHealth host_health_;
+  // A host still to greet one attempt holds the others back for up to the
+  // reply time-out.
+  HostHealth host_health_{std::chrono::minutes(2), std::chrono::seconds(config_.relay_timeout)};
   RelayContext context_;
   MxResolver resolver_;
   RecipientDelivery delivery_;

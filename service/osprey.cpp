@@ -148,7 +148,9 @@ void COsprey::Run() {
   ReportStatus(kServiceRunning, 3000);
   // 6. Dispatch until the stop event is set.
   window_.Run(stop_event_);
-  // 7. Wind down. Drop files not yet distributed wait for the next start.
+  // 7. Wind down. Drop files not yet distributed wait for the next start;
+  // no relay thread outlives this object unless it is counted abandoned.
+  for (int k = 0; k < kRelayKinds; ++k) StopRelayThread(static_cast<RelayKind>(k));
   distribution_worker_.Stop();
   session_starter_.Stop();
   Log(2, B5("郵件服務行程即將停止..."));
@@ -275,6 +277,11 @@ bool COsprey::StartServers() {
     }
   }
 
+  // What a failed start left open goes first: its port is wanted again.
+  network_.Call([this] {
+    pop3_listener_.reset();
+    smtp_listener_.reset();
+  });
   pop3_listener_ = OpenListener(
       settings_.port,
       {B5("<POP3> 無法以通訊埠 %d  建立 POP3 通訊端。"),
@@ -315,8 +322,9 @@ std::unique_ptr<CListenSocket> COsprey::OpenListener(int32_t port, const Listene
 }
 
 void COsprey::StopServers(bool keep_sessions) {
-  if (!servers_running_) return;
+  // A reload may have started relay threads while the servers did not run.
   for (int k = 0; k < kRelayKinds; ++k) StopRelayThread(static_cast<RelayKind>(k));
+  if (!servers_running_) return;
   window_.KillTimer(minute_timer_);
   minute_timer_ = 0;
   servers_running_ = false;
@@ -483,7 +491,8 @@ class COsprey::MinuteCare : public MinuteHost {
     const CRelayThreadBase* t = o_.RelayThread(static_cast<RelayKind>(kind));
     if (!t || t->WaitEnded(std::chrono::milliseconds(0))) return std::nullopt;
     const RelayThreadStatus& s = t->status();
-    return RelayState{s.in_lookup, s.lookup_start, s.last_activity};
+    auto lookup = s.OldestLookup();
+    return RelayState{lookup.has_value(), lookup.value_or(0), s.last_activity};
   }
   void ClearInLookup(Relay kind) override {
     if (auto* t = o_.relay_threads_[kind].get()) t->ClearInLookup();

@@ -63,15 +63,16 @@ TEST(RelayRulesTest, MessageTextLeavesTheEnvelopeAndCannotEndEarly) {
 }
 
 struct FakeDns : MxLookup {
-  bool Lookup(const std::string& server, const std::string& domain,
-              std::vector<std::string>& results, std::string& error_text) override {
+  Outcome Lookup(const std::string& server, const std::string& domain,
+                 std::vector<std::string>& results, std::string& error_text) override {
     asked.push_back(server + " " + domain);
     if (domain == "down.example") {
       error_text = "no server";
-      return false;
+      return Outcome::kFailed;
     }
+    if (domain == "silent.example") return Outcome::kNoAnswer;
     if (domain == "order.example") results = {"20 second.order.example", "10 first.order.example"};
-    return true;
+    return Outcome::kAnswered;
   }
   std::vector<std::string> asked;
 };
@@ -81,27 +82,31 @@ TEST(RelayRulesTest, ResolveMxFromTableCacheDnsAndDomainAsHost) {
   std::string log;
   auto logger = [&log](const std::string& t) { log += t + "\n"; };
   std::string hosts;
+  const auto kFound = MxResolver::Result::kFound, kNoHost = MxResolver::Result::kNoHost;
 
   MxResolver fixed(MxResolver::FixedHosts({"*|smart.host", "Special.Example|special.host"}),
                    "127.0.0.53", false, dns, logger);
-  EXPECT_TRUE(fixed.ResolveMx("special.example", hosts));
+  EXPECT_EQ(kFound, fixed.ResolveMx("special.example", hosts));
   EXPECT_EQ(hosts, "special.host");
-  EXPECT_TRUE(fixed.ResolveMx("any.example", hosts));
+  EXPECT_EQ(kFound, fixed.ResolveMx("any.example", hosts));
   EXPECT_EQ(hosts, "smart.host");
   EXPECT_TRUE(dns.asked.empty());
 
   MxResolver plain({}, "127.0.0.53", false, dns, logger);
-  EXPECT_TRUE(plain.ResolveMx("order.example", hosts));
+  EXPECT_EQ(kFound, plain.ResolveMx("order.example", hosts));
   EXPECT_EQ(hosts, "second.order.example|first.order.example|");  // answer order
-  EXPECT_TRUE(plain.ResolveMx("order.example", hosts));           // from the cache now
+  EXPECT_EQ(kFound, plain.ResolveMx("order.example", hosts));     // from the cache now
   EXPECT_EQ(dns.asked.size(), 1u);
-  EXPECT_FALSE(plain.ResolveMx("empty.example", hosts));
+  EXPECT_EQ(kNoHost, plain.ResolveMx("empty.example", hosts));
   EXPECT_NE(log.find(B5("'empty.example' DNS 查詢失敗！")), std::string::npos);
-  EXPECT_FALSE(plain.ResolveMx("down.example", hosts));
+  EXPECT_EQ(kNoHost, plain.ResolveMx("down.example", hosts));
   EXPECT_NE(log.find(B5("'down.example' DNS 查詢失敗：  no server")), std::string::npos);
 
+  // No answer is no verdict on the domain, domain as host or not.
+  EXPECT_EQ(MxResolver::Result::kTryLater, plain.ResolveMx("silent.example", hosts));
+
   MxResolver as_host({}, "127.0.0.53", true, dns, logger);
-  EXPECT_TRUE(as_host.ResolveMx("empty.example", hosts));
+  EXPECT_EQ(kFound, as_host.ResolveMx("empty.example", hosts));
   EXPECT_EQ(hosts, "empty.example");
 }
 

@@ -31,10 +31,10 @@ struct FakeTransport : RelayTransport {
 };
 
 struct NoDns : MxLookup {
-  bool Lookup(const std::string&, const std::string&, std::vector<std::string>&,
-              std::string& error) override {
+  Outcome Lookup(const std::string&, const std::string& domain, std::vector<std::string>&,
+                 std::string& error) override {
     error = "none";
-    return false;
+    return domain == "silent.net" ? Outcome::kNoAnswer : Outcome::kFailed;
   }
 };
 
@@ -153,13 +153,54 @@ TEST_F(RelayPassTest, XPassGivesUpExpiredAndUnreadableFiles) {
   EXPECT_EQ(Reports(), 2u);
 }
 
-TEST_F(RelayPassTest, UnusableDomainsAreGivenUpWithoutALookup) {
-  config.mx_records.clear();
-  Put("queue", id + ".eml", {"<b@bad_domain.net>"});
+TEST_F(RelayPassTest, DomainsWithoutHostsAndHostsInTurn) {
+  config.mx_records = {"two.net|a.two|b.two|"};
+  transport.codes["a.two <x@two.net>"] = 550;  // the next host takes it
+  Put("queue", id + ".eml", {"<b@bad_domain.net>", "<s@silent.net>", "<x@two.net>"});
   Pass(RelayKind::kMain);
-  EXPECT_TRUE(transport.attempts.empty());
+  EXPECT_EQ(transport.attempts,
+            (std::vector<std::string>{"a.two <x@two.net>", "b.two <x@two.net>"}));
+  // Unusable: given up without a lookup; no DNS answer: tried again later.
   EXPECT_EQ(Names("badmail"), std::vector<std::string>{id + ".eml"});
+  EXPECT_EQ(Names("yqueue"), std::vector<std::string>{id + "[s@silent.net]#0.eml"});
   EXPECT_NE(log.find(B5("DNS 查詢失敗：找不到 bad_domain.net 的郵件主機")), std::string::npos);
+  EXPECT_EQ(Reports(), 2u);  // none for the one delivered
+}
+
+// The delivery workers of the main relay thread, with an exchanger whose
+// greeting takes a while: files for it wait their turn and are all
+// delivered, none taken for left over.
+struct SlowTransport : RelayTransport {
+  AttemptResult Attempt(const std::string&, const std::string&, const std::string& rcpt,
+                        const std::string&, const std::function<void()>& answered) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(first.exchange(false) ? 300 : 5));
+    answered();
+    std::lock_guard<std::mutex> lock(mu);
+    delivered.push_back(rcpt);
+    return {true, 250, ""};
+  }
+  std::atomic<bool> first{true};
+  std::mutex mu;
+  std::vector<std::string> delivered;
+};
+
+TEST_F(RelayPassTest, WorkersHoldFilesBackWhileAHostIsStillToGreet) {
+  SlowTransport slow;
+  std::atomic<bool> stop{false};
+  RelayContext ctx{[](const std::string&) {}, [] { return std::time(nullptr); }, &stop, nullptr};
+  RelayWorker w(RelayKind::kMain, config, ctx, dns, slow, claims);
+  for (int i = 0; i < 6; ++i) {
+    Put("queue", std::string(31, 'a') + std::to_string(i) + ".eml", {"<b@far.net>"});
+  }
+  std::thread t([&] { w.Run(); });
+  for (int i = 0; i < 100 && Names("queue").size() + Names("xqueue").size() > 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  stop = true;
+  t.join();
+  EXPECT_EQ(slow.delivered.size(), 6u);
+  EXPECT_TRUE(Names("queue").empty());
+  EXPECT_TRUE(Names("xqueue").empty());
 }
 
 }  // namespace
@@ -187,7 +228,8 @@ struct StuckRelayHost : MinuteHost {
   std::optional<RelayState> RelayThread(Relay kind) override {
     if (kind != kMainRelay || stopped) return std::nullopt;
     const RelayThreadStatus& s = thread.status();
-    return RelayState{s.in_lookup, s.lookup_start, s.last_activity};
+    auto lookup = s.OldestLookup();
+    return RelayState{lookup.has_value(), lookup.value_or(0), s.last_activity};
   }
   void ClearInLookup(Relay) override {}
   void StartRelayThread(Relay, bool) override { started = true; }
@@ -219,10 +261,10 @@ TEST(RelayThreadTest, AThreadStuckInALookupIsRestartedByTheMinuteCheck) {
       RelayKind::kMain, config, [](int, uint32_t, std::string) {},
       std::make_shared<RelayFileClaims>());
   thread->Start();
-  for (int i = 0; i < 100 && !thread->status().in_lookup; ++i) {
+  for (int i = 0; i < 100 && !thread->status().OldestLookup(); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  ASSERT_TRUE(thread->status().in_lookup);
+  ASSERT_TRUE(thread->status().OldestLookup());
   StuckRelayHost host(*thread);
   MinuteTimer timer(host);
   EXPECT_TRUE(timer.CheckServers());
@@ -230,6 +272,9 @@ TEST(RelayThreadTest, AThreadStuckInALookupIsRestartedByTheMinuteCheck) {
                                                   "2 Relay Checking...", "2 Relay OK..."}));
   EXPECT_TRUE(host.stopped);  // the lookup gives way to the stop at once
   EXPECT_TRUE(host.started);
+  // Cut short, the lookup says nothing of the domain: the file waits.
+  EXPECT_TRUE(ListFolder(dir / "badmail").empty());
+  EXPECT_EQ(ListFolder(dir / "queue").size(), 1u);
   CDnsLookup::SetServerPortForTesting(53);
 }
 

@@ -44,6 +44,21 @@ TEST(ReportTest, TemporaryCodesAreExplainedAndLoneDotsDoubled) {
   EXPECT_TRUE(r.ends_with(
       "(for example because it was locked). Mail servers can use such temporary failures to "
       "keep untrusted senders at bay. Relay system will try again later.\r\n\r\n."));
+  // Each temporary code's own words, in both parts; 453 ends in its own way.
+  const std::pair<int, const char*> endings[] = {
+      {421, "The server has encountered a temporary failure. Mail servers can use"},
+      {451, "Not your fault. Maybe let the admin know. Mail servers can use"},
+      {452, "insufficient system storage. Mail servers can use"},
+      {453,
+       "it might be completed. Mail servers can use such temporary failures to keep untrusted "
+       "senders at bay.\r\n\r\n."},
+  };
+  for (const auto& [code, ending] : endings) {
+    std::string reply = std::to_string(code) + " later";
+    std::string t = BuildReport(kFacts, "x", {reply, reply}, "id", kNow);
+    EXPECT_NE(t.find(ending), std::string::npos) << code;
+    EXPECT_NE(t.find(B5("加入安全名單。\r\n\r\n=====")), std::string::npos) << code;
+  }
   std::string dots = BuildReport(kFacts, "x", {"a\r\n.\r\n.\r\nb", "e"}, "id", kNow);
   EXPECT_NE(dots.find("a\r\n..\r\n..\r\nb"), std::string::npos);
 }
