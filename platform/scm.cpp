@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "platform/systemd.h"
 
 extern char** environ;
 
@@ -96,11 +97,36 @@ std::string ServiceManager::StatusPath(const std::string& name) {
   return RunDir() + "/" + name + ".status";
 }
 
+// Under systemd, with the service's unit installed, the service is that
+// unit: installed = enabled, and its state is the unit's.
+namespace {
+
+bool UnitEnabled(const std::string& unit) {
+  return SystemdUnits::Property(unit, "UnitFileState").value_or("").starts_with("enabled");
+}
+
+}  // namespace
+
 bool ServiceManager::IsInstalled(const std::string& name) {
+  if (SystemdUnits::Manages(name)) return UnitEnabled(SystemdUnits::UnitOf(name));
   return store_.QueryValue(ServiceKey(name), "ImagePath").has_value();
 }
 
 std::optional<ServiceConfig> ServiceManager::QueryConfig(const std::string& name) {
+  if (SystemdUnits::Manages(name)) {
+    std::string unit = SystemdUnits::UnitOf(name);
+    if (!UnitEnabled(unit)) return std::nullopt;
+    // ExecStart={ path=/usr/sbin/osprey ; argv[]=... }
+    std::string exec = SystemdUnits::Property(unit, "ExecStart").value_or("");
+    size_t at = exec.find("path=");
+    ServiceConfig cfg;
+    if (at != std::string::npos) {
+      size_t end = exec.find_first_of(" ;", at + 5);
+      cfg.image_path = exec.substr(at + 5, end == std::string::npos ? end : end - at - 5);
+    }
+    cfg.display_name = SystemdUnits::Property(unit, "Description").value_or(name);
+    return cfg;
+  }
   auto image = store_.QueryValue(ServiceKey(name), "ImagePath");
   if (!image) return std::nullopt;
   ServiceConfig cfg;
@@ -113,6 +139,9 @@ std::optional<ServiceConfig> ServiceManager::QueryConfig(const std::string& name
 bool ServiceManager::Create(const std::string& name, const std::string& display_name,
                             const std::string& image_path) {
   if (IsInstalled(name)) return false;
+  if (SystemdUnits::Manages(name)) {
+    return SystemdUnits::Systemctl({"enable", SystemdUnits::UnitOf(name)}) == 0;
+  }
   std::string key = ServiceKey(name);
   return store_.SetValue(key, "Type", kRegDword, Dword(kServiceWin32OwnProcess)) &&
          store_.SetValue(key, "Start", kRegDword, Dword(2)) &&
@@ -125,6 +154,9 @@ bool ServiceManager::Create(const std::string& name, const std::string& display_
 
 bool ServiceManager::Delete(const std::string& name) {
   if (!IsInstalled(name)) return false;
+  if (SystemdUnits::Manages(name)) {
+    return SystemdUnits::Systemctl({"disable", SystemdUnits::UnitOf(name)}) == 0;
+  }
   return store_.DeleteKey(ServiceKey(name));
 }
 
@@ -132,6 +164,10 @@ bool ServiceManager::Start(const std::string& name) {
   auto cfg = QueryConfig(name);
   if (!cfg) return false;
   if (Query(name).current_state != kServiceStopped) return false;
+  if (SystemdUnits::Manages(name)) {
+    // The caller waits for the state it wants, as with the small manager.
+    return SystemdUnits::Systemctl({"start", "--no-block", SystemdUnits::UnitOf(name)}) == 0;
+  }
 
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
@@ -177,7 +213,9 @@ bool ServiceManager::Start(const std::string& name) {
 bool ServiceManager::Stop(const std::string& name, ServiceStatus* status) {
   ServiceStatus st = Query(name);
   bool ok = false;
-  if (st.current_state != kServiceStopped && (st.controls_accepted & kServiceAcceptStop)) {
+  if (st.current_state != kServiceStopped && SystemdUnits::Manages(name)) {
+    ok = SystemdUnits::Systemctl({"stop", "--no-block", SystemdUnits::UnitOf(name)}) == 0;
+  } else if (st.current_state != kServiceStopped && (st.controls_accepted & kServiceAcceptStop)) {
     // Mark the stop as pending before the signal, so that a poller never
     // sees the old "running" after its stop was sent.
     if (st.current_state == kServiceRunning) {
@@ -193,6 +231,21 @@ bool ServiceManager::Stop(const std::string& name, ServiceStatus* status) {
 
 ServiceStatus ServiceManager::Query(const std::string& name) {
   ServiceStatus st;
+  if (SystemdUnits::Manages(name)) {
+    std::string unit = SystemdUnits::UnitOf(name);
+    std::string active = SystemdUnits::Property(unit, "ActiveState").value_or("inactive");
+    if (active == "active" || active == "reloading") {
+      st.current_state = kServiceRunning;
+    } else if (active == "activating") {
+      st.current_state = kServiceStartPending;
+    } else if (active == "deactivating") {
+      st.current_state = kServiceStopPending;
+    }
+    if (st.current_state != kServiceStopped) st.controls_accepted = kServiceAcceptStop;
+    st.pid = static_cast<pid_t>(
+        std::atoi(SystemdUnits::Property(unit, "MainPID").value_or("0").c_str()));
+    return st;
+  }
   std::string text;
   if (!ReadFile(StatusPath(name), text)) return st;
   std::istringstream in(text);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages Heron needs. With --test, also what the tests
-# and fuzz targets need; with --peers, the mail servers the benchmark
-# compares with. Run as root (or through sudo). Mail servers installed here
+# and fuzz targets need; with --deb, what building the Debian package needs;
+# with --peers, the mail servers the benchmark compares with. Run as root (or through sudo). Mail servers installed here
 # are never started by the install: the tests and the benchmark run their
 # own instances, on loopback, from folders of their own.
 set -euo pipefail
@@ -14,9 +14,12 @@ for arg in "$@"; do
       # dnsmasq package would start; the DNS tests run their own on loopback.
       packages+=(googletest libgtest-dev python3 clang libclang-rt-dev curl dnsmasq-base iproute2)
       daemons+=(postfix)  # the relay tests' remote exchanger
+      # The package test builds the package and checks the unit.
+      packages+=(dpkg-dev file systemd)
       ;;
+    --deb) packages+=(dpkg-dev file) ;;
     --peers) daemons+=(postfix dovecot-pop3d) ;;
-    *) echo "usage: install-deps.sh [--test] [--peers]" >&2; exit 2 ;;
+    *) echo "usage: install-deps.sh [--test] [--deb] [--peers]" >&2; exit 2 ;;
   esac
 done
 

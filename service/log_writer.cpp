@@ -5,6 +5,7 @@
 
 #include <future>
 
+#include "platform/systemd.h"
 #include "platform/text.h"
 
 namespace heron {
@@ -129,10 +130,15 @@ void LogWriter::Main() {
         buffer.clear();
         item.operation();
       } else {
-        if (trace_.Writes(item.level)) {
-          buffer += FormatLogLine(item.thread_id, item.time, item.millis, item.text);
-        }
-        if (item.level == 1 && echo_errors_) {
+        bool taken = trace_.Writes(item.level);
+        if (taken) buffer += FormatLogLine(item.thread_id, item.time, item.millis, item.text);
+        if (to_journal_) {
+          if (taken) {
+            errors += "<" + std::to_string(JournalPriority(item.level)) + ">[" +
+                      std::to_string(item.thread_id) + "] " + Big5ToUtf8(EscapeLogText(item.text)) +
+                      "\n";
+          }
+        } else if (item.level == 1 && echo_errors_) {
           errors += "osprey: " + Big5ToUtf8(EscapeLogText(item.text)) + "\n";
         }
       }

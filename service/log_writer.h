@@ -82,6 +82,9 @@ class LogWriter {
   void Stop();
   // Error lines also go to standard error, in UTF-8 (the console mode).
   void EchoErrors(bool on) { echo_errors_ = on; }
+  // Every line the trace log takes also goes to standard error, in UTF-8
+  // with its syslog priority in front ("<6>..."), for the journal.
+  void ToJournal(bool on) { to_journal_ = on; }
 
  private:
   void Main();
@@ -90,6 +93,7 @@ class LogWriter {
   // The highest level any setting queued so far lets through.
   std::atomic<int> level_{3};
   std::atomic<bool> echo_errors_{false};
+  std::atomic<bool> to_journal_{false};
   LogQueue queue_;
   std::thread thread_;
 };

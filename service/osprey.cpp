@@ -9,6 +9,7 @@
 #include "platform/message_box.h"
 #include "platform/paths.h"
 #include "platform/registry.h"
+#include "platform/systemd.h"
 #include "platform/text.h"
 #include "platform/window_messages.h"
 #include "pop3/pop3_thread.h"
@@ -136,6 +137,8 @@ void COsprey::Run() {
   // 5. Event watcher, servers, running. Every session costs a descriptor:
   // take all the system grants.
   log_.EchoErrors(debug());
+  // Under systemd the journal reads every line, in plain text.
+  log_.ToJournal(StderrIsJournal());
   long descriptors = RaiseDescriptorLimit();
   if (descriptors > 0) {
     // Each connection holds one descriptor and may open a file or two while
@@ -146,6 +149,7 @@ void COsprey::Run() {
   watcher_ = std::thread([this] { ServiceEventWatcher(); });
   StartServers();
   ReportStatus(kServiceRunning, 3000);
+  NotifyServiceManager("READY=1");
   // 6. Dispatch until the stop event is set.
   window_.Run(stop_event_);
   // 7. Wind down. Drop files not yet distributed wait for the next start;
@@ -200,12 +204,15 @@ void COsprey::OnMessage(unsigned msg, std::string text, uint64_t lparam) {
       QueueDrop(std::move(text));
       break;
     case WM_STOP_SERVICE:
+      NotifyServiceManager("STOPPING=1");
       StopServers();
       ReportStatus(kServiceStopPending, 5000);
       stop_event_.Set();
       break;
     case WM_RELOAD_SETTINGS:
+      NotifyServiceManager("RELOADING=1");
       LoadSettings(LoadMode::kReload);
+      NotifyServiceManager("READY=1");
       break;
     case WM_CLEAR_LOG:
       ClearTraceLog();

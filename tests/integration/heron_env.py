@@ -84,6 +84,7 @@ class HeronHome:
         self.path = tempfile.mkdtemp(prefix="heron-")
         self.env = dict(os.environ, HERON_HOME=self.path)
         self.env.pop("HERON_SCM_SERVICE", None)
+        self.env["HERON_SYSTEMD"] = "0"  # the small service manager, whatever the host runs
 
     def cleanup(self):
         shutil.rmtree(self.path, ignore_errors=True)
