@@ -16,8 +16,6 @@ set(CPACK_DEBIAN_PACKAGE_SECTION mail)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The desktop programs show Traditional Chinese.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-wqy-microhei | fonts-noto-cjk")
-set(CPACK_DEBIAN_PACKAGE_PROVIDES "mail-transport-agent")
-set(CPACK_DEBIAN_PACKAGE_CONFLICTS "mail-transport-agent")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/debian/postinst
     ${PROJECT_SOURCE_DIR}/packaging/debian/prerm

@@ -134,9 +134,10 @@ void LogWriter::Main() {
         if (taken) buffer += FormatLogLine(item.thread_id, item.time, item.millis, item.text);
         if (to_journal_) {
           if (taken) {
-            errors += "<" + std::to_string(JournalPriority(item.level)) + ">[" +
-                      std::to_string(item.thread_id) + "] " + Big5ToUtf8(EscapeLogText(item.text)) +
-                      "\n";
+            // "<priority>[thread] text", the priority read by the journal.
+            errors += StrPrintf("<%d>[%u] ", JournalPriority(item.level), item.thread_id);
+            errors += Big5ToUtf8(EscapeLogText(item.text));
+            errors += '\n';
           }
         } else if (item.level == 1 && echo_errors_) {
           errors += "osprey: " + Big5ToUtf8(EscapeLogText(item.text)) + "\n";

@@ -2,6 +2,7 @@
 files into mailboxes and the queue; acknowledged mail survives kill -9."""
 
 import os
+import poplib
 import re
 import signal
 import smtplib
@@ -242,6 +243,17 @@ class Ipv6Test(SmtpTestCase):
             self.assertTrue(sock.makefile("rb").readline().startswith(b"220 "))
         with self.client() as c:
             c.noop()
+        # A message over IPv6 carries the address in its trace line; POP3
+        # serves IPv6 too.
+        with smtplib.SMTP("::1", s.smtp_port, local_hostname="v6.test", timeout=20) as c:
+            c.sendmail("a@far.net", ["admin@example.com"], "Subject: v6\r\n\r\nhi\r\n")
+        (content,) = self.wait_mail("admin").values()
+        self.assertIn(b"Received: from v6.test ([::1]) by ", content)
+        p = poplib.POP3("::1", s.pop3_port, timeout=20)
+        p.user("admin")
+        p.pass_(ADMIN_PASSWORD)
+        self.assertEqual(p.stat()[0], 1)
+        p.quit()
         log = self.home.log_text()
         self.assertIn("IP: ::1", log)
         self.assertIn("IP: 127.0.0.1", log)  # an IPv4 client is its dotted quad
