@@ -117,6 +117,11 @@ RelayWorker::RelayWorker(RelayKind kind, RelayConfig config, RelayContext contex
        {variant_.scan_folder, variant_.next_folder, kXQueueFolder, kBadmailFolder, kTempFolder}) {
     if (f) CreateFolderPath(Folder(f));
   }
+  if (variant_.renames_to_work) {
+    for (const std::string& path : MessageFiles()) {
+      if (NameOf(path).starts_with(kWorkPrefix)) leftovers_.insert(path);
+    }
+  }
   if (context_.status) context_.status->last_activity = context_.now();
 }
 
@@ -412,14 +417,19 @@ std::string RelayWorker::QueueFile(const std::string& path) {
   std::string name = NameOf(path);
   bool resumed = false;
   if (name.starts_with(kWorkPrefix)) {
+    // Only work names found when the thread started are left over from an
+    // interrupted pass; any other is this thread's own, put off: resumed.
+    bool left_over = false;
     {
       std::lock_guard<std::mutex> lock(work_mu_);
-      resumed = postponed_.erase(path) > 0;
+      postponed_.erase(path);
+      left_over = leftovers_.erase(path) > 0;
     }
-    if (!resumed) {
+    if (left_over) {
       RecoverInterrupted(path);
       return {};
     }
+    resumed = true;
   } else {
     Log(B5("正在處理檔案： ") + name);
   }

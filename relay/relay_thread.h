@@ -126,6 +126,7 @@ class RelayWorker {
   std::deque<Todo> todo_;
   std::set<std::string> handed_;     // in `todo_` or in work
   std::set<std::string> postponed_;  // work files of this thread put off
+  std::set<std::string> leftovers_;  // work files found at the start
   int busy_ = 0;
   std::vector<std::thread> workers_;
 };
