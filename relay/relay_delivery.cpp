@@ -17,6 +17,15 @@ ReportReasons DnsNoAnswerReasons(const std::string& domain) {
                     domain.c_str())};
 }
 
+namespace {
+
+// The reasons of a retry's final failure: the cause, then that it was a retry.
+ReportReasons RetryFailed(const ReportReasons& cause) {
+  return {cause.chinese + B5("\r\n\r\n嘗試重寄失敗！"), cause.english + "\r\n\r\nRetry fail!"};
+}
+
+}  // namespace
+
 RecipientDelivery::RecipientDelivery(const RelayConfig& config, MxResolver& resolver,
                                      RelayTransport& transport, const RelayContext& context)
     : config_(config), resolver_(resolver), transport_(transport), context_(context) {}
@@ -144,9 +153,7 @@ RecipientOutcome RecipientDelivery::RetryRecipient(const std::string& path,
   if (found == MxResolver::Result::kTryLater) return RecipientOutcome::kRetryLater;
   if (found == MxResolver::Result::kNoHost) {
     // Nothing is given up in silence: the sender learns of it.
-    ReportReasons dns = HostUnknownReasons(domain);
-    Report(path, recipient,
-           {dns.chinese + B5("\r\n\r\n嘗試重寄失敗！"), dns.english + "\r\n\r\nRetry fail!"});
+    Report(path, recipient, RetryFailed(HostUnknownReasons(domain)));
     context_.log(B5("複製訊息到： ") + BadmailFolder());
     return RecipientOutcome::kGivenUp;
   }
@@ -155,8 +162,7 @@ RecipientOutcome RecipientDelivery::RetryRecipient(const std::string& path,
   if (r.delivered) return RecipientOutcome::kDelivered;
   if (unfinished) return *unfinished;
   if (IsTemporaryFailure(r.code)) return RecipientOutcome::kRetryLater;
-  Report(path, recipient,
-         {r.reply + B5("\r\n\r\n嘗試重寄失敗！"), r.reply + "\r\n\r\nRetry fail!"});
+  Report(path, recipient, RetryFailed({r.reply, r.reply}));
   context_.log(B5("重寄失敗複製訊息到： ") + BadmailFolder());
   return RecipientOutcome::kGivenUp;
 }
