@@ -145,4 +145,15 @@ std::string Trim(std::string_view s) {
   return std::string(s);
 }
 
+std::vector<std::string> SplitText(std::string_view s, char separator) {
+  std::vector<std::string> pieces;
+  size_t start = 0;
+  for (;;) {
+    size_t at = s.find(separator, start);
+    pieces.emplace_back(s.substr(start, at == std::string_view::npos ? at : at - start));
+    if (at == std::string_view::npos) return pieces;
+    start = at + 1;
+  }
+}
+
 }  // namespace heron

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace heron {
 
@@ -41,6 +42,8 @@ std::string ToUpperAscii(std::string_view s);
 std::string ToLowerAscii(std::string_view s);
 // Without leading and trailing blanks, tabs, CR and LF.
 std::string Trim(std::string_view s);
+// The pieces of `s` between the separators (an empty `s` gives one empty piece).
+std::vector<std::string> SplitText(std::string_view s, char separator);
 // The first word of a command line, upper case: after leading blanks and
 // tabs, up to the next blank or tab.
 std::string FirstWordUpper(std::string_view line);

@@ -14,7 +14,7 @@ bash bench/run.sh --quick --osprey build-test/service/osprey
 
 # Fuzz targets: built with clang's libFuzzer, each run briefly on its seeds.
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ \
-  -DHERON_FUZZ=ON -DHERON_TESTS=OFF >/dev/null
+  -DHERON_FUZZ=ON -DHERON_TESTS=OFF -DHERON_DESKTOP=OFF >/dev/null
 cmake --build build-fuzz -j "$jobs" --target fuzz_targets
 for target in build-fuzz/fuzz/fuzz_*; do
   [[ -x "$target" ]] || continue

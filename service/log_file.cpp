@@ -121,9 +121,16 @@ std::string LogFilePathFor(const LogSettings& s, const std::string& default_fold
 
 std::string TraceLog::LogFilePath() const { return LogFilePathFor(settings_, default_folder_); }
 
-std::string TraceLog::ArchiveFolder() const {
-  return LogFolder(settings_, default_folder_) + "/ArchiveLogs";
+std::string ArchiveFolderFor(const LogSettings& s, const std::string& default_folder) {
+  return LogFolder(s, default_folder) + "/ArchiveLogs";
 }
+
+std::string ArchiveLogName(const std::tm& t, char who) {
+  return StrPrintf("%2.2d_%2.2d_%2.2d_%2.2d%2.2d%2.2d_%c.log", t.tm_year + 1900, t.tm_mon + 1,
+                   t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, who);
+}
+
+std::string TraceLog::ArchiveFolder() const { return ArchiveFolderFor(settings_, default_folder_); }
 
 bool TraceLog::Writes(int level) const {
   return settings_.level >= level && file_.IsOpen() && file_.enabled;
@@ -181,9 +188,7 @@ bool TraceLog::Archive() {
   std::tm t;
   int ms;
   LocalNow(t, ms);
-  std::string archive =
-      folder + StrPrintf("/%2.2d_%2.2d_%2.2d_%2.2d%2.2d%2.2d_A.log", t.tm_year + 1900, t.tm_mon + 1,
-                         t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  std::string archive = folder + "/" + ArchiveLogName(t, 'A');
   // Without a durable copy the log is kept and written on.
   bool copied = CopyFileDurable(path, archive);
   if (copied) DeleteWithRetry(path);

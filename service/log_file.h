@@ -58,6 +58,11 @@ struct LogSettings {
 // trailing separators, and the log file in it.
 std::string LogFolder(const LogSettings& s, const std::string& default_folder);
 std::string LogFilePathFor(const LogSettings& s, const std::string& default_folder);
+// The archive folder beside the log, and the name of an archive made at `t`
+// ("YYYY_MM_DD_hhmmss_<who>.log"; the service archives with 'A', the applet
+// with 'M').
+std::string ArchiveFolderFor(const LogSettings& s, const std::string& default_folder);
+std::string ArchiveLogName(const std::tm& t, char who);
 
 // The log operations of the service; all run on the service's main thread.
 class TraceLog {

@@ -1,0 +1,177 @@
+#include "applet/list_view.h"
+
+#include <QDialogButtonBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "applet/applet_host.h"
+#include "applet/settings_page.h"
+#include "applet/store_text.h"
+#include "service/list_rules.h"
+#include "service/settings_store.h"
+
+namespace heron::kestrel {
+
+CFieldsDialog::CFieldsDialog(QWidget* parent, const QString& template_caption,
+                             const QStringList& labels, const QString& text)
+    : QDialog(parent) {
+  setWindowTitle(template_caption);
+  auto* layout = new QVBoxLayout(this);
+  if (!text.isEmpty()) {
+    auto* intro = new QLabel(text, this);
+    intro->setWordWrap(true);
+    layout->addWidget(intro);
+  }
+  auto* grid = new QGridLayout;
+  for (int i = 0; i < labels.size(); ++i) {
+    auto* edit = new QLineEdit(this);
+    edit->setMinimumWidth(260);
+    QLabel* label = nullptr;
+    if (!labels[i].isEmpty()) {
+      label = new QLabel(labels[i], this);
+      label->setBuddy(edit);
+      edit->setAccessibleName(labels[i]);
+      grid->addWidget(label, i, 0);
+    } else {
+      edit->setAccessibleName(text);
+    }
+    grid->addWidget(edit, i, 1);
+    fields_.push_back(edit);
+  }
+  layout->addLayout(grid);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  layout->addWidget(buttons);
+}
+
+QString CFieldsDialog::Value(int index) const { return fields_[index]->text().trimmed(); }
+void CFieldsDialog::SetValue(int index, const QString& value) { fields_[index]->setText(value); }
+
+CStoredList::CStoredList(QWidget* parent, SettingsStore& store, AppletHost& host, Spec spec)
+    : QWidget(parent), store_(store), host_(host), spec_(std::move(spec)) {
+  view_ = new QTreeWidget(this);
+  view_->setRootIsDecorated(false);
+  view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  view_->setHeaderLabels(spec_.columns);
+  view_->setAccessibleName(spec_.caption);
+  add_ = new QPushButton(spec_.button_texts.value(0), this);
+  edit_ = new QPushButton(spec_.button_texts.value(1), this);
+  remove_ = new QPushButton(spec_.button_texts.value(2), this);
+  auto* buttons = new QVBoxLayout;
+  buttons->addWidget(add_);
+  buttons->addWidget(edit_);
+  buttons->addWidget(remove_);
+  buttons->addStretch();
+  auto* layout = new QHBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(view_, 1);
+  layout->addLayout(buttons);
+  connect(add_, &QPushButton::clicked, this, &CStoredList::Add);
+  connect(edit_, &QPushButton::clicked, this, &CStoredList::Edit);
+  connect(remove_, &QPushButton::clicked, this, &CStoredList::Remove);
+  connect(view_, &QTreeWidget::itemDoubleClicked, this, &CStoredList::Edit);
+
+  const ListSetting& ls = *spec_.list->setting;
+  entries_ = store_.ReadList(ls.key, ls.value).value_or(std::vector<std::string>{});
+  Fill(-1);
+  FitColumns();
+}
+
+void CStoredList::Fill(int select) {
+  view_->clear();
+  for (const std::string& e : entries_) {
+    QStringList parts;
+    if (spec_.columns.size() > 1) {
+      size_t bar = e.find('|');
+      parts << FromStore(e.substr(0, bar))
+            << (bar == std::string::npos ? QString() : FromStore(e.substr(bar + 1)));
+    } else {
+      parts << FromStore(e);
+    }
+    view_->addTopLevelItem(new QTreeWidgetItem(parts));
+  }
+  if (select >= 0 && select < view_->topLevelItemCount()) {
+    view_->setCurrentItem(view_->topLevelItem(select));
+  }
+}
+
+void CStoredList::FitColumns() {
+  for (int c = 0; c < view_->columnCount(); ++c) {
+    view_->resizeColumnToContents(c);
+    int header = view_->header()->fontMetrics().horizontalAdvance(spec_.columns[c]) + 16;
+    view_->setColumnWidth(c, std::max({view_->columnWidth(c), header, 10}));
+  }
+}
+
+bool CStoredList::AskEntry(const QString& title, const std::string& start, std::string& entry) {
+  CFieldsDialog dialog(this, spec_.dialog_caption, spec_.dialog_labels);
+  dialog.setWindowTitle(title);
+  if (spec_.columns.size() > 1) {
+    size_t bar = start.find('|');
+    dialog.SetValue(0, FromStore(start.substr(0, bar)));
+    if (bar != std::string::npos) dialog.SetValue(1, FromStore(start.substr(bar + 1)));
+  } else {
+    dialog.SetValue(0, FromStore(start));
+  }
+  if (!host_.RunDialog(dialog)) return false;
+  entry = ToStore(dialog.Value(0));
+  if (spec_.columns.size() > 1) entry += "|" + ToStore(dialog.Value(1));
+  return true;
+}
+
+bool CStoredList::Accepts(const std::vector<std::string>& others, const std::string& entry) {
+  ListCheck check = CheckListAdd(*spec_.list, others, entry);
+  if (check == ListCheck::kOk) return true;
+  // A duplicate is dropped without a word; other refusals are explained.
+  if (check != ListCheck::kDuplicate) {
+    const char* text = check == ListCheck::kTooLong ? "清單已達系統可讀取的長度上限，無法再新增！"
+                       : check == ListCheck::kEmpty ? "請輸入資料！"
+                                                    : "兩個欄位都必須填寫！";
+    host_.Message(this, AppletName(), Ui(text), BoxIcon::kExclamation);
+  }
+  return false;
+}
+
+void CStoredList::Store() {
+  const ListSetting& ls = *spec_.list->setting;
+  store_.WriteList(ls.key, ls.value, entries_);
+  emit changed();
+}
+
+void CStoredList::Add() {
+  std::string entry;
+  if (!AskEntry(spec_.add_title, {}, entry) || !Accepts(entries_, entry)) return;
+  entries_.push_back(entry);
+  Fill(static_cast<int>(entries_.size()) - 1);
+  view_->setFocus();
+  Store();
+}
+
+void CStoredList::Edit() {
+  int row = view_->indexOfTopLevelItem(view_->currentItem());
+  if (row < 0 || row >= static_cast<int>(entries_.size())) return;
+  std::string entry;
+  if (!AskEntry(spec_.edit_title, entries_[row], entry)) return;
+  // The edited row takes part in the duplicate check too.
+  if (!Accepts(entries_, entry)) return;
+  entries_[row] = entry;
+  Fill(row);
+  Store();
+}
+
+void CStoredList::Remove() {
+  int row = view_->indexOfTopLevelItem(view_->currentItem());
+  if (row < 0 || row >= static_cast<int>(entries_.size())) return;
+  entries_.erase(entries_.begin() + row);
+  Fill(0);
+  Store();
+}
+
+}  // namespace heron::kestrel
