@@ -54,7 +54,8 @@ CAdvancedPage::CAdvancedPage(SettingsStore& store, AppletHost& host)
   auto* backup = new QPushButton(QStringLiteral("備份(&S)"), this);
   restore_ = new QPushButton(QStringLiteral("回存(&R)"), this);
   bg->addWidget(backup, 0, 0);
-  bg->addWidget(new QLabel(QStringLiteral("※ 備份資料內含使用者帳號密碼，請妥慎保管。"), this), 0, 1);
+  bg->addWidget(new QLabel(QStringLiteral("※ 備份資料內含使用者帳號密碼，請妥慎保管。"), this), 0,
+                1);
   bg->addWidget(restore_, 1, 0);
   bg->addWidget(new QLabel(QStringLiteral("※ 您必須先停止服務才能執行回存工作。"), this), 1, 1);
   layout->addWidget(backup_group);
@@ -125,8 +126,7 @@ void CAdvancedPage::OnRestore() {
   bool ok = FileExists(file.toStdString()) && !host_.ServiceHoldsStore() &&
             store_.registry().RestoreKey(kRootKey, file.toStdString());
   if (ok) {
-    host_.Message(this, caption,
-                  QStringLiteral("完成資料回存，請關閉控制台，重新啟動應用程式。！"),
+    host_.Message(this, caption, QStringLiteral("完成資料回存，請關閉控制台，重新啟動應用程式。！"),
                   BoxIcon::kInformation);
   } else {
     host_.Message(this, caption, QStringLiteral("無法完成資料回存工作"), BoxIcon::kStop);
@@ -158,9 +158,10 @@ void CAdvancedPage::ShowVersionReply(const QByteArray& body) {
                   BoxIcon::kInformation);
     return;
   }
-  QString text = QStringLiteral(
-                     "Heron Mail Server 最新版本 [ %1 ] 已開放下載...\r\n\r\n您想了解最新的版本資訊嗎？ ")
-                     .arg(Ui(VersionText(v.text)));
+  QString text =
+      QStringLiteral(
+          "Heron Mail Server 最新版本 [ %1 ] 已開放下載...\r\n\r\n您想了解最新的版本資訊嗎？ ")
+          .arg(Ui(VersionText(v.text)));
   if (host_.AskYesNo(this, QStringLiteral("版本更新通知"), text)) {
     host_.OpenUrl(host_.VersionPageUrl());
   }

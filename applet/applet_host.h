@@ -25,8 +25,8 @@ enum class OpenResult { kOk, kNotFound, kFailed };
 
 struct MxAnswer {
   bool ok = false;
-  std::string error;                // Big5, when not ok
-  std::vector<std::string> entries; // "preference host"
+  std::string error;                 // Big5, when not ok
+  std::vector<std::string> entries;  // "preference host"
 };
 
 class AppletHost {
@@ -71,8 +71,7 @@ class AppletHost {
 class DesktopHost : public AppletHost {
  public:
   explicit DesktopHost(Registry& registry) : registry_(registry) {}
-  void Message(QWidget* parent, const QString& caption, const QString& text,
-               BoxIcon icon) override;
+  void Message(QWidget* parent, const QString& caption, const QString& text, BoxIcon icon) override;
   bool AskYesNo(QWidget* parent, const QString& caption, const QString& text) override;
   QString ChooseFolder(QWidget* parent, const QString& title, const QString& start) override;
   QString ChooseFile(QWidget* parent, const QString& start, const QString& filter) override;

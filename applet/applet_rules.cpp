@@ -13,21 +13,29 @@ namespace heron::kestrel {
 
 ServiceView ViewOfServiceState(uint32_t state) {
   switch (state) {
-    case kServiceStopped: return {"已停止", BoxState::kStopped};
-    case kServiceStartPending: return {"正在啟動", BoxState::kPending};
-    case kServiceStopPending: return {"正在停止", BoxState::kPending};
-    case kServiceRunning: return {"執行中", BoxState::kRunning};
-    case kServiceContinuePending: return {"正在繼續", BoxState::kPending};
-    case kServicePausePending: return {"正在暫停", BoxState::kPending};
-    case kServicePaused: return {"已暫停", BoxState::kPending};
-    default: return {"不明", BoxState::kPending};
+    case kServiceStopped:
+      return {"已停止", BoxState::kStopped};
+    case kServiceStartPending:
+      return {"正在啟動", BoxState::kPending};
+    case kServiceStopPending:
+      return {"正在停止", BoxState::kPending};
+    case kServiceRunning:
+      return {"執行中", BoxState::kRunning};
+    case kServiceContinuePending:
+      return {"正在繼續", BoxState::kPending};
+    case kServicePausePending:
+      return {"正在暫停", BoxState::kPending};
+    case kServicePaused:
+      return {"已暫停", BoxState::kPending};
+    default:
+      return {"不明", BoxState::kPending};
   }
 }
 
 std::string StartTimeText(const std::tm& t) {
-  return std::string("服務開始時間：") +
-         StrPrintf("%2.2d/%2.2d/%2.2d -- %2.2d:%2.2d:%2.2d", t.tm_year + 1900, t.tm_mon + 1,
-                   t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec);
+  return std::string("服務開始時間：") + StrPrintf("%2.2d/%2.2d/%2.2d -- %2.2d:%2.2d:%2.2d",
+                                                   t.tm_year + 1900, t.tm_mon + 1, t.tm_mday,
+                                                   t.tm_hour, t.tm_min, t.tm_sec);
 }
 
 std::string BackupFileName(const std::tm& t) {
@@ -219,10 +227,14 @@ LogTool ClearTraceLog(const std::string& log_path,
 
 const char* LogToolMessage(LogTool result) {
   switch (result) {
-    case LogTool::kNoLogPath: return "找不到記錄檔路徑！";
-    case LogTool::kNoLogFile: return "找不到記錄檔！";
-    case LogTool::kCopyFailed: return "無法建立封存檔，記錄檔未變更！";
-    case LogTool::kDone: break;
+    case LogTool::kNoLogPath:
+      return "找不到記錄檔路徑！";
+    case LogTool::kNoLogFile:
+      return "找不到記錄檔！";
+    case LogTool::kCopyFailed:
+      return "無法建立封存檔，記錄檔未變更！";
+    case LogTool::kDone:
+      break;
   }
   return "";
 }

@@ -24,10 +24,14 @@ namespace {
 
 QMessageBox::Icon IconOf(BoxIcon icon) {
   switch (icon) {
-    case BoxIcon::kStop: return QMessageBox::Critical;
-    case BoxIcon::kExclamation: return QMessageBox::Warning;
-    case BoxIcon::kQuestion: return QMessageBox::Question;
-    case BoxIcon::kInformation: break;
+    case BoxIcon::kStop:
+      return QMessageBox::Critical;
+    case BoxIcon::kExclamation:
+      return QMessageBox::Warning;
+    case BoxIcon::kQuestion:
+      return QMessageBox::Question;
+    case BoxIcon::kInformation:
+      break;
   }
   return QMessageBox::Information;
 }
@@ -50,8 +54,7 @@ void DesktopHost::Message(QWidget* parent, const QString& caption, const QString
 }
 
 bool DesktopHost::AskYesNo(QWidget* parent, const QString& caption, const QString& text) {
-  QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No,
-                  parent);
+  QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::Yes | QMessageBox::No, parent);
   return box.exec() == QMessageBox::Yes;
 }
 

@@ -73,7 +73,8 @@ CGeneralPage::CGeneralPage(SettingsStore& store, AppletHost& host)
   for (QPushButton* b : {view, archive, clear, archives}) tools->addWidget(b);
   lg->addLayout(tools, 3, 0, 1, 5);
   auto* note = new QLabel(
-      QStringLiteral("※ 因作業系統安全性設定關係，系統服務執行期間，紀錄檔可能無法執行清除或封存動作。"),
+      QStringLiteral(
+          "※ 因作業系統安全性設定關係，系統服務執行期間，紀錄檔可能無法執行清除或封存動作。"),
       this);
   note->setWordWrap(true);
   lg->addWidget(note, 4, 0, 1, 5);
@@ -202,8 +203,8 @@ void CGeneralPage::OnViewLog() {
 }
 
 void CGeneralPage::OnArchiveLog() {
-  LogTool r = ArchiveTraceLog(ToolLogPath(), host_.Now(),
-                              [this] { host_.SetEvent(kClearLogEventName); });
+  LogTool r =
+      ArchiveTraceLog(ToolLogPath(), host_.Now(), [this] { host_.SetEvent(kClearLogEventName); });
   if (r != LogTool::kDone) {
     host_.Message(this, QStringLiteral("無法讀取紀錄檔"), Ui(LogToolMessage(r)), BoxIcon::kStop);
     return;

@@ -47,8 +47,7 @@ struct PageRow {
 };
 
 const PageRow kPageRows[7] = {
-    {"一般設定", "郵件伺服器基本資料設定、系統記錄檔以及服務之啟動與停止",
-     QStyle::SP_ComputerIcon},
+    {"一般設定", "郵件伺服器基本資料設定、系統記錄檔以及服務之啟動與停止", QStyle::SP_ComputerIcon},
     {"進階設定",
      "設定最大連線限制、連線逾時、密碼修改、遠端管理等，以及執行系統資料備份、回存作業。",
      QStyle::SP_FileDialogDetailedView},
@@ -71,8 +70,8 @@ const PageRow kPageRows[7] = {
 
 tagCPropSheetItem ItemOf(int page) {
   const PageRow& row = kPageRows[page];
-  return {StandardIcon(row.icon), QString::fromUtf8(row.title),
-          QString::fromUtf8(row.description), QApplication::palette().color(QPalette::Base), 0};
+  return {StandardIcon(row.icon), QString::fromUtf8(row.title), QString::fromUtf8(row.description),
+          QApplication::palette().color(QPalette::Base), 0};
 }
 
 // The application object: the Qt application when the host has none, and
@@ -133,10 +132,13 @@ void CopyBig5(char* to, size_t size, const char* utf8) {
 
 const char* LoadAppletString(int32_t id) {
   switch (id) {
-    case kStringName: return "Heron Mail Server";
+    case kStringName:
+      return "Heron Mail Server";
     case kStringInfo:
-    case kStringCaption: return "Heron Mail Server 4.2 控制台";
-    case 2004: return "Windows sockets initialization failed.";
+    case kStringCaption:
+      return "Heron Mail Server 4.2 控制台";
+    case 2004:
+      return "Windows sockets initialization failed.";
   }
   return "";
 }
@@ -156,30 +158,37 @@ CMailPropertySheet::CMailPropertySheet(SettingsStore& store, AppletHost& host, Q
   CPropertyPage* order[7] = {general_,  advanced_,      domains_,  relay_,
                              accounts_, forward_rules_, ip_filter_};
   for (int i = 0; i < 7; ++i) AddPage(order[i], ItemOf(i));
+  // Apply and an OK each tell the service once.
   connect(this, &CMyPropertySheet::applied, this, [&host] { host.SetEvent(kReloadEventName); });
+  connect(this, &QDialog::accepted, this, [&host] { host.SetEvent(kReloadEventName); });
 }
 
 int RunMailSheet(SettingsStore& store, AppletHost& host) {
   CMailPropertySheet sheet(store, host);
-  int result = sheet.exec();
-  if (result == QDialog::Accepted) host.SetEvent(kReloadEventName);
-  return result;
+  return sheet.exec();
 }
 
 int32_t AppletEntry(uint32_t msg, intptr_t lparam2) {
   switch (msg) {
-    case CPL_INIT: return TheApp().InitInstance() ? 1 : 0;
-    case CPL_GETCOUNT: return 1;
+    case CPL_INIT:
+      return TheApp().InitInstance() ? 1 : 0;
+    case CPL_GETCOUNT:
+      return 1;
     case CPL_INQUIRE: {
       auto* info = reinterpret_cast<CPLINFO*>(lparam2);
       if (info) *info = {kIconApplet, kStringName, kStringInfo, 0};
       return 0;
     }
-    case CPL_SELECT: return 1;
+    case CPL_SELECT:
+      return 1;
     case CPL_DBLCLK:
-    case CPL_STARTWPARMS: return OpenSheet();
-    case CPL_STOP: return 1;
-    case CPL_EXIT: TheApp().ExitInstance(); return 0;
+    case CPL_STARTWPARMS:
+      return OpenSheet();
+    case CPL_STOP:
+      return 1;
+    case CPL_EXIT:
+      TheApp().ExitInstance();
+      return 0;
     case CPL_NEWINQUIRE: {
       auto* info = reinterpret_cast<NEWCPLINFOA*>(lparam2);
       if (!info) return 0;
@@ -190,7 +199,8 @@ int32_t AppletEntry(uint32_t msg, intptr_t lparam2) {
       CopyBig5(info->szInfo, sizeof(info->szInfo), LoadAppletString(kStringInfo));
       return 0;
     }
-    default: return 1;
+    default:
+      return 1;
   }
 }
 

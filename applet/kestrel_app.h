@@ -35,8 +35,7 @@ class CMailPropertySheet : public CMyPropertySheet {
   CListPage *ip_filter_, *domains_, *accounts_, *forward_rules_;
 };
 
-// Runs the sheet modally; an OK sets the reload event. Returns the dialog's
-// result.
+// Runs the sheet modally (an OK sets the reload event); the dialog's result.
 int RunMailSheet(SettingsStore& store, AppletHost& host);
 
 // The Control Panel messages.

@@ -19,7 +19,8 @@ struct NewInfo {
 
 int main(int argc, char** argv) {
   if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-    std::puts("usage: kestrel\nOpens the Heron Mail Server settings (HERON_HOME selects the data root).");
+    std::puts(
+        "usage: kestrel\nOpens the Heron Mail Server settings (HERON_HOME selects the data root).");
     return 0;
   }
   if (argc > 1) {

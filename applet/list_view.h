@@ -42,13 +42,13 @@ class CStoredList : public QWidget {
   Q_OBJECT
  public:
   struct Spec {
-    const EditableList* list;     // key, value and rules of the store's list
-    QString caption;              // the list view's accessible name
-    QStringList columns;          // one per part of an entry ("a|b" = two)
-    QString dialog_caption;       // template caption of the dialog
-    QStringList dialog_labels;    // one per column
+    const EditableList* list;   // key, value and rules of the store's list
+    QString caption;            // the list view's accessible name
+    QStringList columns;        // one per part of an entry ("a|b" = two)
+    QString dialog_caption;     // template caption of the dialog
+    QStringList dialog_labels;  // one per column
     QString add_title, edit_title;
-    QStringList button_texts;     // add, edit, remove
+    QStringList button_texts;  // add, edit, remove
   };
   CStoredList(QWidget* parent, SettingsStore& store, AppletHost& host, Spec spec);
 

@@ -82,7 +82,8 @@ void CDialogHeader::paintEvent(QPaintEvent*) {
     int n = rest.size();
     while (n > 1 && fm.horizontalAdvance(rest.left(n)) > text_rect.width()) --n;
     bool last_line = y + 2 * fm.height() > text_rect.bottom() + 1;
-    QString line = last_line ? fm.elidedText(rest, Qt::ElideRight, text_rect.width()) : rest.left(n);
+    QString line =
+        last_line ? fm.elidedText(rest, Qt::ElideRight, text_rect.width()) : rest.left(n);
     p.drawText(QRect(text_rect.left(), y, text_rect.width(), fm.height()), align, line);
     rest = last_line ? QString() : rest.mid(n);
     y += fm.height();

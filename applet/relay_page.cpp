@@ -70,7 +70,8 @@ CRelayPage::CRelayPage(SettingsStore& store, AppletHost& host)
   dns_test_ = new QPushButton(QStringLiteral("查詢測試"), this);
   grid->addWidget(dns_test_, row - 1, 2);
   relay_fields_.push_back(dns_test_);
-  add(NumberField("MaxRecipients"), QStringLiteral("收件人數限制："), QStringLiteral("(0 = 不限制)"));
+  add(NumberField("MaxRecipients"), QStringLiteral("收件人數限制："),
+      QStringLiteral("(0 = 不限制)"));
   add(NumberField("RelayTimeout"), QStringLiteral("連線逾時："),
       QStringLiteral("等待回應時間限制 (秒)"));
   add(NumberField("RetryTimes"), QStringLiteral("重試次數："),
@@ -91,9 +92,9 @@ CRelayPage::CRelayPage(SettingsStore& store, AppletHost& host)
   cc_account_ = new QComboBox(this);
   cc_account_->addItem(Ui(kNoCcAccount));
   for (const std::string& name : StoredAccountNames(store_)) cc_account_->addItem(FromStore(name));
-  int at = cc_account_->findText(
-      FromStore(store_.ReadText(kSettingsKey, "CcAccount", B5(kNoCcAccount))),
-      Qt::MatchFixedString);
+  int at =
+      cc_account_->findText(FromStore(store_.ReadText(kSettingsKey, "CcAccount", B5(kNoCcAccount))),
+                            Qt::MatchFixedString);
   cc_account_->setCurrentIndex(at < 0 ? 0 : at);
   auto* cc_row = new QGridLayout;
   cc_row->addWidget(LabelFor(cc_account_, QStringLiteral("請選擇寄件複本收件人帳號：")), 0, 0);
@@ -103,7 +104,8 @@ CRelayPage::CRelayPage(SettingsStore& store, AppletHost& host)
   auto* mx_group = new QGroupBox(QStringLiteral("預先定義 DNS 紀錄"), this);
   auto* mg = new QVBoxLayout(mx_group);
   auto* mx_note = new QLabel(
-      QStringLiteral("您可以事先指定特定網域名稱所對應的郵件主機，而不需再經過 MX 記錄查詢。"), this);
+      QStringLiteral("您可以事先指定特定網域名稱所對應的郵件主機，而不需再經過 MX 記錄查詢。"),
+      this);
   mx_note->setWordWrap(true);
   mg->addWidget(mx_note);
   mx_records_ = new CStoredList(
@@ -146,8 +148,8 @@ void CRelayPage::ApplySwitch(bool warn) {
   if (warn && on) {
     std::string name = FieldText("HostName");
     if (name == host_.ComputerName()) {
-      host_.Message(this, QStringLiteral("郵件主機設定值"), Ui(HostNameWarning(FromStore(name).toStdString())),
-                    BoxIcon::kExclamation);
+      host_.Message(this, QStringLiteral("郵件主機設定值"),
+                    Ui(HostNameWarning(FromStore(name).toStdString())), BoxIcon::kExclamation);
     }
   }
 }

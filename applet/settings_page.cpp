@@ -53,8 +53,8 @@ QLineEdit* CSettingsPage::NumberField(const char* name) {
 
 QLineEdit* CSettingsPage::TextField(const char* name) {
   const ScalarSetting& s = Setting(name);
-  auto* edit = new QLineEdit(FromStore(store_.ReadText(kSettingsKey, s.name, AppletTextDefault(s))),
-                             this);
+  auto* edit =
+      new QLineEdit(FromStore(store_.ReadText(kSettingsKey, s.name, AppletTextDefault(s))), this);
   fields_.push_back({&s, edit});
   Watch(edit);
   return edit;
