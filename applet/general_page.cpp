@@ -83,7 +83,6 @@ CGeneralPage::CGeneralPage(SettingsStore& store, AppletHost& host)
   auto* service = new QGroupBox(QStringLiteral("服務狀態"), this);
   auto* sg = new QGridLayout(service);
   status_ = new QLabel(Ui(kNotInstalledText), this);
-  status_->setAccessibleName(QStringLiteral("服務狀態"));
   start_ = new QPushButton(QStringLiteral("啟動(&S)"), this);
   stop_ = new QPushButton(QStringLiteral("停止(&T)"), this);
   restart_ = new QPushButton(QStringLiteral("重新啟動"), this);

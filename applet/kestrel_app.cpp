@@ -105,9 +105,11 @@ class KestrelApp {
   QTranslator translator_;
 };
 
+// Lives as long as the library is loaded: never destroyed at exit, when Qt's
+// own globals may already be gone; CPL_EXIT lets the Qt application go.
 KestrelApp& TheApp() {
-  static KestrelApp app;
-  return app;
+  static KestrelApp* app = new KestrelApp;
+  return *app;
 }
 
 int OpenSheet() {

@@ -1,10 +1,13 @@
 // kestrel: plays the Control Panel's part for the applet library: loads it,
 // asks what it offers, opens its one item, and lets it go.
 #include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -14,6 +17,19 @@ struct NewInfo {
   uint32_t dwSize, dwFlags, dwHelpContext, lData, hIcon;
   char szName[32], szInfo[64], szHelpFile[128];
 };
+
+// The library beside the program (the build), else in the library folder
+// the program was installed with.
+void* LoadApplet() {
+  char exe[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
+  std::string dir = n > 0 ? std::string(exe, n) : std::string();
+  dir = dir.substr(0, dir.rfind('/') + 1);
+  for (std::string path : {dir + "libkestrel.so", dir + KESTREL_LIBRARY_FROM_PROGRAM "/libkestrel.so"}) {
+    if (access(path.c_str(), R_OK) == 0) return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  }
+  return dlopen("libkestrel.so", RTLD_NOW | RTLD_LOCAL);
+}
 
 }  // namespace
 
@@ -27,9 +43,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: kestrel\n");
     return 2;
   }
-  // Found through the program's run path: beside it in the build, in the
-  // library folder once installed.
-  void* lib = dlopen("libkestrel.so", RTLD_NOW | RTLD_LOCAL);
+  void* lib = LoadApplet();
   if (!lib) {
     std::fprintf(stderr, "kestrel: %s\n", dlerror());
     return 1;
