@@ -149,6 +149,7 @@ CMailPropertySheet::CMailPropertySheet(SettingsStore& store, AppletHost& host, Q
     : CMyPropertySheet(QString::fromUtf8(LoadAppletString(kStringCaption)), parent) {
   adjust_buttons = false;
   setWindowIcon(AppletIcon());
+  setMinimumWidth(700);  // all seven tabs in one row
   // Made in the design's order; added in tab order.
   general_ = new CGeneralPage(store, host);
   advanced_ = new CAdvancedPage(store, host);

@@ -25,7 +25,8 @@ void* LoadApplet() {
   ssize_t n = readlink("/proc/self/exe", exe, sizeof(exe) - 1);
   std::string dir = n > 0 ? std::string(exe, n) : std::string();
   dir = dir.substr(0, dir.rfind('/') + 1);
-  for (std::string path : {dir + "libkestrel.so", dir + KESTREL_LIBRARY_FROM_PROGRAM "/libkestrel.so"}) {
+  for (std::string path :
+       {dir + "libkestrel.so", dir + KESTREL_LIBRARY_FROM_PROGRAM "/libkestrel.so"}) {
     if (access(path.c_str(), R_OK) == 0) return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   }
   return dlopen("libkestrel.so", RTLD_NOW | RTLD_LOCAL);

@@ -122,7 +122,7 @@ bool CStoredList::AskEntry(const QString& title, const std::string& start, std::
   }
   if (!host_.RunDialog(dialog)) return false;
   entry = ToStore(dialog.Value(0));
-  if (spec_.columns.size() > 1) entry += "|" + ToStore(dialog.Value(1));
+  if (spec_.columns.size() > 1) entry.append("|").append(ToStore(dialog.Value(1)));
   return true;
 }
 

@@ -193,7 +193,7 @@ bash scripts/install-deps.sh
 
 if [[ -z "$osprey" ]]; then
   log "building osprey and the load tools (Release) in build-bench"
-  cmake -S "$SRC" -B "$SRC/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHERON_TESTS=OFF \
+  cmake -S "$SRC" -B "$SRC/build-bench" -G Ninja -DCMAKE_BUILD_TYPE=Release -DHERON_TESTS=OFF -DHERON_DESKTOP=OFF \
     -UCMAKE_CXX_FLAGS >/dev/null
   cmake --build "$SRC/build-bench" -j 2 --target osprey heronctl bench_tools >/dev/null
   osprey=$SRC/build-bench/service/osprey

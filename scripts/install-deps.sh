@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Heron needs. With --test, also what the tests
+# Installs the Debian packages the mail service needs. With --desktop, also
+# what the desktop programs need; with --test, what all programs, the tests
 # and fuzz targets need; with --deb, what building the Debian package needs;
 # with --peers, the mail servers the benchmark compares with. Run as root (or through sudo). Mail servers installed here
 # are never started by the install: the tests and the benchmark run their
 # own instances, on loopback, from folders of their own.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libasio-dev libsqlite3-dev sqlite3)
+# The desktop programs: Qt 6, its Traditional Chinese texts, a CJK font.
+desktop=(qt6-base-dev qt6-translations-l10n fonts-wqy-microhei)
 daemons=()
 for arg in "$@"; do
   case "$arg" in
@@ -16,10 +19,14 @@ for arg in "$@"; do
       daemons+=(postfix)  # the relay tests' remote exchanger
       # The package test builds the package and checks the unit.
       packages+=(dpkg-dev file systemd)
+      # The desktop programs, and their end-to-end tests on a virtual display
+      # driven through the accessibility interface.
+      packages+=("${desktop[@]}" xvfb xauth dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0)
       ;;
-    --deb) packages+=(dpkg-dev file) ;;
+    --deb) packages+=(dpkg-dev file "${desktop[@]}") ;;
+    --desktop) packages+=("${desktop[@]}") ;;
     --peers) daemons+=(postfix dovecot-pop3d) ;;
-    *) echo "usage: install-deps.sh [--test] [--deb] [--peers]" >&2; exit 2 ;;
+    *) echo "usage: install-deps.sh [--test] [--deb] [--desktop] [--peers]" >&2; exit 2 ;;
   esac
 done
 

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHERON_TESTS=OFF >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHERON_TESTS=OFF -DHERON_DESKTOP=OFF >/dev/null
 cmake --build build --target osprey heronctl
 export HERON_HOME=${HERON_HOME:-$PWD/heron-home}
 build/heronctl/heronctl set SmtpPort "${SMTP_PORT:-2525}"

@@ -57,6 +57,8 @@ def find(app, name, roles, timeout=10):
 
 def main():
     program, steps = sys.argv[1], sys.argv[2:]
+    # The accessibility bus is up before the program looks for it.
+    Atspi.get_desktop(0)
     proc = subprocess.Popen([program], env=dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
     try:
         app = find_app(os.path.basename(program))

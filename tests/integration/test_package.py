@@ -46,10 +46,31 @@ class PackageTest(unittest.TestCase):
         self.assertFalse(os.path.exists("/usr/sbin/osprey"))
         self.assertTrue(os.path.isdir("/var/lib/heron"))  # the mail stays
 
+    def check_applet_opens(self):
+        """The installed kestrel finds its library and shows the sheet (which
+        then waits for the user) instead of ending at once."""
+        home = HeronHome()
+        try:
+            env = dict(home.env, QT_QPA_PLATFORM="offscreen")
+            proc = subprocess.Popen(["/usr/bin/kestrel"], env=env, stdout=subprocess.PIPE,
+                                    stderr=subprocess.STDOUT)
+            try:
+                out = proc.communicate(timeout=3)[0]
+                self.fail("kestrel ended: %r" % out)
+            except subprocess.TimeoutExpired:
+                proc.kill()
+                proc.communicate()
+        finally:
+            home.cleanup()
+
     def check_installed(self):
         for path in ("/usr/sbin/osprey", "/usr/bin/heronctl", "/usr/lib/systemd/system/heron.service",
-                     "/usr/share/man/man8/osprey.8", "/usr/share/man/man8/heronctl.8"):
+                     "/usr/share/man/man8/osprey.8", "/usr/share/man/man8/heronctl.8",
+                     "/usr/bin/kestrel", "/usr/share/applications/kestrel.desktop",
+                     "/usr/share/icons/hicolor/scalable/apps/heron-kestrel.svg"):
             self.assertTrue(os.path.exists(path), path)
+        self.assertTrue(glob.glob("/usr/lib/*/heron/libkestrel.so"))
+        self.check_applet_opens()
         self.assertEqual(stat.S_IMODE(os.stat("/var/lib/heron").st_mode), 0o700)
         if shutil.which("systemd-analyze"):
             r = subprocess.run(["systemd-analyze", "verify", "/usr/lib/systemd/system/heron.service"],
