@@ -202,24 +202,26 @@ void CGeneralPage::OnViewLog() {
 }
 
 void CGeneralPage::OnArchiveLog() {
-  LogTool r =
-      ArchiveTraceLog(ToolLogPath(), host_.Now(), [this] { host_.SetEvent(kClearLogEventName); });
-  if (r != LogTool::kDone) {
-    host_.Message(this, QStringLiteral("無法讀取紀錄檔"), Ui(LogToolMessage(r)), BoxIcon::kStop);
-    return;
-  }
-  host_.Message(this, QStringLiteral("封存"), QStringLiteral("已完成記錄檔封存！"),
-                BoxIcon::kInformation);
+  ReportLogTool(ArchiveTraceLog(ToolLogPath(), host_.Now(), AskServiceToClear()),
+                QStringLiteral("封存"), QStringLiteral("已完成記錄檔封存！"));
 }
 
 void CGeneralPage::OnClearLog() {
-  LogTool r = ClearTraceLog(ToolLogPath(), [this] { host_.SetEvent(kClearLogEventName); });
-  if (r != LogTool::kDone) {
+  ReportLogTool(ClearTraceLog(ToolLogPath(), AskServiceToClear()), QStringLiteral("清除記錄檔"),
+                QStringLiteral("記錄檔已清除！"));
+}
+
+std::function<void()> CGeneralPage::AskServiceToClear() {
+  // The running service holds the log open: it empties the log itself.
+  return [this] { host_.SetEvent(kClearLogEventName); };
+}
+
+void CGeneralPage::ReportLogTool(LogTool r, const QString& caption, const QString& done) {
+  if (r == LogTool::kDone) {
+    host_.Message(this, caption, done, BoxIcon::kInformation);
+  } else {
     host_.Message(this, QStringLiteral("無法讀取紀錄檔"), Ui(LogToolMessage(r)), BoxIcon::kStop);
-    return;
   }
-  host_.Message(this, QStringLiteral("清除記錄檔"), QStringLiteral("記錄檔已清除！"),
-                BoxIcon::kInformation);
 }
 
 void CGeneralPage::OnViewArchives() {

@@ -4,11 +4,13 @@
 
 #include <QPointer>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 
 #include "applet/applet_host.h"
+#include "applet/applet_rules.h"
 #include "applet/settings_page.h"
 
 class QComboBox;
@@ -53,6 +55,8 @@ class CGeneralPage : public CSettingsPage {
   void Browse(QLineEdit* field, const QString& title);
   // LogPath as the service uses it: the stored value, or the data root.
   std::string ToolLogPath();
+  std::function<void()> AskServiceToClear();
+  void ReportLogTool(LogTool result, const QString& caption, const QString& done);
   void OpenInEditor(const QString& file);
 
   QLineEdit *pop3_port_, *smtp_port_, *server_id_, *mail_folder_, *log_path_;
