@@ -50,8 +50,8 @@ class AppletHost {
   // Nothing when the service is not installed.
   virtual std::optional<uint32_t> ServiceState(const std::string& name) = 0;
   virtual std::optional<std::string> ServiceProgram(const std::string& name) = 0;
-  // Runs a service program with one switch, detached and hidden.
-  virtual void RunServiceProgram(const std::string& path, const char* verb) = 0;
+  // Starts a program with its arguments, detached; a failure is not told.
+  virtual void RunProgram(const std::string& path, const std::vector<std::string>& args) = 0;
   // True while a mail service holds the store (a restore must wait).
   virtual bool ServiceHoldsStore() = 0;
 
@@ -81,7 +81,7 @@ class DesktopHost : public AppletHost {
   void OpenUrl(const QString& url) override;
   std::optional<uint32_t> ServiceState(const std::string& name) override;
   std::optional<std::string> ServiceProgram(const std::string& name) override;
-  void RunServiceProgram(const std::string& path, const char* verb) override;
+  void RunProgram(const std::string& path, const std::vector<std::string>& args) override;
   bool ServiceHoldsStore() override;
   void SetEvent(const char* name) override;
   std::tm Now() override;

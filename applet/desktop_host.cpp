@@ -98,8 +98,10 @@ std::optional<std::string> DesktopHost::ServiceProgram(const std::string& name) 
   return config->image_path;
 }
 
-void DesktopHost::RunServiceProgram(const std::string& path, const char* verb) {
-  QProcess::startDetached(QString::fromStdString(path), {QString::fromLatin1(verb)});
+void DesktopHost::RunProgram(const std::string& path, const std::vector<std::string>& args) {
+  QStringList list;
+  for (const std::string& a : args) list << QString::fromStdString(a);
+  QProcess::startDetached(QString::fromStdString(path), list);
 }
 
 bool DesktopHost::ServiceHoldsStore() {

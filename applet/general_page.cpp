@@ -152,7 +152,7 @@ void CGeneralPage::OnStart() {
   status_->setText(QStringLiteral("正在啟動"));
   restart_pending_ = false;
   for (const char* name : {kServiceName, kMonitorServiceName}) {
-    if (auto path = host_.ServiceProgram(name)) host_.RunServiceProgram(*path, "-s");
+    if (auto path = host_.ServiceProgram(name)) host_.RunProgram(*path, {"-s"});
   }
   std::string text = StartTimeText(host_.Now());
   start_time_->setText(Ui(text));
@@ -164,7 +164,7 @@ void CGeneralPage::OnStop() {
   SetBoxState(static_cast<int>(BoxState::kPending));
   status_->setText(QStringLiteral("正在停止..."));
   for (const char* name : {kMonitorServiceName, kServiceName}) {
-    if (auto path = host_.ServiceProgram(name)) host_.RunServiceProgram(*path, "-e");
+    if (auto path = host_.ServiceProgram(name)) host_.RunProgram(*path, {"-e"});
   }
 }
 

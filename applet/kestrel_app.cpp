@@ -154,10 +154,10 @@ CMailPropertySheet::CMailPropertySheet(SettingsStore& store, AppletHost& host, Q
   general_ = new CGeneralPage(store, host);
   advanced_ = new CAdvancedPage(store, host);
   relay_ = new CRelayPage(store, host);
-  ip_filter_ = new CListPage(QStringLiteral("垃圾郵件 "));
-  domains_ = new CListPage(QStringLiteral("網域名稱"));
-  accounts_ = new CListPage(QStringLiteral("郵件帳號"));
-  forward_rules_ = new CListPage(QStringLiteral("轉寄、副本"));
+  ip_filter_ = new CIpFilterPage(store, host);
+  domains_ = new CDomainsPage(store, host);
+  accounts_ = new CUserAccountPage(store, host);
+  forward_rules_ = new CForwardRulesPage(store, host);
   CPropertyPage* order[7] = {general_,  advanced_,      domains_,  relay_,
                              accounts_, forward_rules_, ip_filter_};
   for (int i = 0; i < 7; ++i) AddPage(order[i], ItemOf(i));

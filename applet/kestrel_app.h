@@ -17,7 +17,10 @@ class AppletHost;
 class CGeneralPage;
 class CAdvancedPage;
 class CRelayPage;
-class CListPage;
+class CDomainsPage;
+class CUserAccountPage;
+class CForwardRulesPage;
+class CIpFilterPage;
 
 class CMailPropertySheet : public CMyPropertySheet {
   Q_OBJECT
@@ -27,12 +30,19 @@ class CMailPropertySheet : public CMyPropertySheet {
   CGeneralPage* general() const { return general_; }
   CAdvancedPage* advanced() const { return advanced_; }
   CRelayPage* relay() const { return relay_; }
+  CIpFilterPage* ip_filter() const { return ip_filter_; }
+  CDomainsPage* domains() const { return domains_; }
+  CUserAccountPage* accounts() const { return accounts_; }
+  CForwardRulesPage* forward_rules() const { return forward_rules_; }
 
  private:
   CGeneralPage* general_;
   CAdvancedPage* advanced_;
   CRelayPage* relay_;
-  CListPage *ip_filter_, *domains_, *accounts_, *forward_rules_;
+  CIpFilterPage* ip_filter_;
+  CDomainsPage* domains_;
+  CUserAccountPage* accounts_;
+  CForwardRulesPage* forward_rules_;
 };
 
 // Runs the sheet modally (an OK sets the reload event); the dialog's result.

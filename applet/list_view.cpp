@@ -54,6 +54,23 @@ CFieldsDialog::CFieldsDialog(QWidget* parent, const QString& template_caption,
 QString CFieldsDialog::Value(int index) const { return fields_[index]->text().trimmed(); }
 void CFieldsDialog::SetValue(int index, const QString& value) { fields_[index]->setText(value); }
 
+CStoredList::Spec CStoredList::FieldsSpec(const char* list, const QString& caption,
+                                          const QStringList& columns, const QString& dialog_caption,
+                                          const QStringList& labels, const QString& add_title,
+                                          const QString& edit_title,
+                                          const QStringList& button_texts) {
+  Spec spec;
+  spec.list = FindEditableList(list);
+  spec.caption = caption;
+  spec.columns = columns;
+  spec.dialog_caption = dialog_caption;
+  spec.dialog_labels = labels;
+  spec.add_title = add_title;
+  spec.edit_title = edit_title;
+  spec.button_texts = button_texts;
+  return spec;
+}
+
 CStoredList::CStoredList(QWidget* parent, SettingsStore& store, AppletHost& host, Spec spec)
     : QWidget(parent), store_(store), host_(host), spec_(std::move(spec)) {
   view_ = new QTreeWidget(this);
@@ -80,23 +97,16 @@ CStoredList::CStoredList(QWidget* parent, SettingsStore& store, AppletHost& host
 
   const ListSetting& ls = *spec_.list->setting;
   entries_ = store_.ReadList(ls.key, ls.value).value_or(std::vector<std::string>{});
+  if (spec_.normalize) {
+    for (std::string& e : entries_) e = spec_.normalize(e);
+  }
   Fill(-1);
   FitColumns();
 }
 
 void CStoredList::Fill(int select) {
   view_->clear();
-  for (const std::string& e : entries_) {
-    QStringList parts;
-    if (spec_.columns.size() > 1) {
-      size_t bar = e.find('|');
-      parts << FromStore(e.substr(0, bar))
-            << (bar == std::string::npos ? QString() : FromStore(e.substr(bar + 1)));
-    } else {
-      parts << FromStore(e);
-    }
-    view_->addTopLevelItem(new QTreeWidgetItem(parts));
-  }
+  for (const std::string& e : entries_) view_->addTopLevelItem(new QTreeWidgetItem(ColumnsOf(e)));
   if (select >= 0 && select < view_->topLevelItemCount()) {
     view_->setCurrentItem(view_->topLevelItem(select));
   }
@@ -110,8 +120,21 @@ void CStoredList::FitColumns() {
   }
 }
 
+QStringList CStoredList::ColumnsOf(const std::string& e) const {
+  if (spec_.columns_of) return spec_.columns_of(e);
+  if (spec_.columns.size() < 2) return {FromStore(e)};
+  size_t bar = e.find('|');
+  return {FromStore(e.substr(0, bar)),
+          bar == std::string::npos ? QString() : FromStore(e.substr(bar + 1))};
+}
+
 bool CStoredList::AskEntry(const QString& title, const std::string& start, std::string& entry) {
-  CFieldsDialog dialog(this, spec_.dialog_caption, spec_.dialog_labels);
+  if (spec_.ask) {
+    if (!spec_.ask(this, title, start, entry)) return false;
+    if (spec_.normalize) entry = spec_.normalize(entry);
+    return true;
+  }
+  CFieldsDialog dialog(this, spec_.dialog_caption, spec_.dialog_labels, spec_.dialog_text);
   dialog.setWindowTitle(title);
   if (spec_.columns.size() > 1) {
     size_t bar = start.find('|');
@@ -126,11 +149,14 @@ bool CStoredList::AskEntry(const QString& title, const std::string& start, std::
   return true;
 }
 
-bool CStoredList::Accepts(const std::vector<std::string>& others, const std::string& entry) {
+bool CStoredList::Accepts(const std::vector<std::string>& others, const std::string& entry,
+                          bool editing) {
   ListCheck check = CheckListAdd(*spec_.list, others, entry);
   if (check == ListCheck::kOk) return true;
   // A duplicate is dropped without a word; other refusals are explained.
-  if (check != ListCheck::kDuplicate) {
+  if (check != ListCheck::kDuplicate && spec_.refuse) {
+    spec_.refuse(static_cast<int>(check), entry, editing);
+  } else if (check != ListCheck::kDuplicate) {
     const char* text = check == ListCheck::kTooLong ? "清單已達系統可讀取的長度上限，無法再新增！"
                        : check == ListCheck::kEmpty ? "請輸入資料！"
                                                     : "兩個欄位都必須填寫！";
@@ -147,7 +173,7 @@ void CStoredList::Store() {
 
 void CStoredList::Add() {
   std::string entry;
-  if (!AskEntry(spec_.add_title, {}, entry) || !Accepts(entries_, entry)) return;
+  if (!AskEntry(spec_.add_title, {}, entry) || !Accepts(entries_, entry, false)) return;
   entries_.push_back(entry);
   Fill(static_cast<int>(entries_.size()) - 1);
   view_->setFocus();
@@ -160,7 +186,7 @@ void CStoredList::Edit() {
   std::string entry;
   if (!AskEntry(spec_.edit_title, entries_[row], entry)) return;
   // The edited row takes part in the duplicate check too.
-  if (!Accepts(entries_, entry)) return;
+  if (!Accepts(entries_, entry, true)) return;
   entries_[row] = entry;
   Fill(row);
   Store();

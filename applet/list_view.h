@@ -49,7 +49,23 @@ class CStoredList : public QWidget {
     QStringList dialog_labels;  // one per column
     QString add_title, edit_title;
     QStringList button_texts;  // add, edit, remove
+    QString dialog_text;       // a hint above the dialog's fields
+    // Optional: the columns of an entry (default: split at "|"); the entry
+    // as the list keeps it (applied when loading and to new entries); the
+    // dialog (default: the labelled fields, joined with "|"); the telling
+    // of a refusal other than a duplicate (default: a plain message).
+    std::function<QStringList(const std::string&)> columns_of;
+    std::function<std::string(const std::string&)> normalize;
+    std::function<bool(QWidget*, const QString& title, const std::string& start,
+                       std::string& entry)>
+        ask;
+    std::function<void(int check, const std::string& entry, bool editing)> refuse;
   };
+  // A list edited through a dialog of labelled fields, one per column.
+  static Spec FieldsSpec(const char* list, const QString& caption, const QStringList& columns,
+                         const QString& dialog_caption, const QStringList& labels,
+                         const QString& add_title, const QString& edit_title,
+                         const QStringList& button_texts);
   CStoredList(QWidget* parent, SettingsStore& store, AppletHost& host, Spec spec);
 
   QTreeWidget* view() const { return view_; }
@@ -70,7 +86,8 @@ class CStoredList : public QWidget {
   // Runs the dialog; the entry it gives (Big5), or nothing.
   bool AskEntry(const QString& title, const std::string& start, std::string& entry);
   // True when the entry may go in; refusals other than a duplicate are told.
-  bool Accepts(const std::vector<std::string>& others, const std::string& entry);
+  bool Accepts(const std::vector<std::string>& others, const std::string& entry, bool editing);
+  QStringList ColumnsOf(const std::string& entry) const;
   void Store();
   void Fill(int select);
   void FitColumns();

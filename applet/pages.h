@@ -12,6 +12,7 @@
 #include "applet/applet_host.h"
 #include "applet/applet_rules.h"
 #include "applet/settings_page.h"
+#include "service/accounts.h"
 
 class QComboBox;
 class QLabel;
@@ -19,6 +20,7 @@ class QLineEdit;
 class QNetworkAccessManager;
 class QPushButton;
 class QTimer;
+class QTreeWidget;
 
 namespace heron::kestrel {
 
@@ -127,11 +129,68 @@ class CRelayPage : public CSettingsPage {
   bool warned_ = false;
 };
 
-// A list page of the sheet; its lists arrive with the list pages.
-class CListPage : public CPropertyPage {
+class CDomainsPage : public CPropertyPage {
   Q_OBJECT
  public:
-  explicit CListPage(const QString& caption) : CPropertyPage(caption) {}
+  CDomainsPage(SettingsStore& store, AppletHost& host);
+  // Starts the diagnosis tool beside the service program for the selected
+  // domain.
+  void OnDnsTest();
+  CStoredList* domains() const { return domains_; }
+
+ private:
+  SettingsStore& store_;
+  AppletHost& host_;
+  CStoredList* domains_;
 };
 
+class CUserAccountPage : public CPropertyPage {
+  Q_OBJECT
+ public:
+  CUserAccountPage(SettingsStore& store, AppletHost& host);
+  void OnAdd();
+  void OnEdit();
+  void OnRemove();
+  void OnRefresh();
+  void OnCatchAll(int index);
+
+  QTreeWidget* view() const { return view_; }
+  QComboBox* catch_all() const { return catch_all_; }
+
+ private:
+  // Stores the rows in the applet's order; false when the list would be too
+  // long (the store keeps the list before).
+  bool StoreRows();
+  void Fill();
+  int SelectedRow() const;
+  std::string MailRootNow();
+
+  SettingsStore& store_;
+  AppletHost& host_;
+  std::unique_ptr<AccountStore> accounts_;
+  std::vector<CUserAccount> rows_;
+  QTreeWidget* view_;
+  QComboBox* catch_all_;
+};
+
+class CForwardRulesPage : public CPropertyPage {
+  Q_OBJECT
+ public:
+  CForwardRulesPage(SettingsStore& store, AppletHost& host);
+  CStoredList* forward_rules() const { return forward_; }
+  CStoredList* copy_rules() const { return copy_; }
+
+ private:
+  CStoredList *forward_, *copy_;
+};
+
+class CIpFilterPage : public CSettingsPage {
+  Q_OBJECT
+ public:
+  CIpFilterPage(SettingsStore& store, AppletHost& host);
+  CStoredList* list(int index) const { return lists_[index]; }  // block, safe, senders, names
+
+ private:
+  CStoredList* lists_[4];
+};
 }  // namespace heron::kestrel

@@ -20,23 +20,6 @@
 
 namespace heron::kestrel {
 
-namespace {
-
-// The stored account names, for the copy-account choice.
-std::vector<std::string> StoredAccountNames(SettingsStore& store) {
-  std::vector<std::string> names;
-  auto bytes = store.ReadBytes("UserAccounts", "Users");
-  if (!bytes || bytes->size() > 8191) return names;
-  auto accounts = DecodeAccounts(*bytes);
-  if (!accounts) accounts = DecodeAccounts(*bytes, true);
-  if (accounts) {
-    for (const CUserAccount& a : *accounts) names.push_back(a.name);
-  }
-  return names;
-}
-
-}  // namespace
-
 CRelayPage::CRelayPage(SettingsStore& store, AppletHost& host)
     : CSettingsPage(QStringLiteral("外寄郵件"), store, host) {
   // An empty DNS server is filled with the system's own, at once.
@@ -110,14 +93,13 @@ CRelayPage::CRelayPage(SettingsStore& store, AppletHost& host)
   mg->addWidget(mx_note);
   mx_records_ = new CStoredList(
       this, store_, host_,
-      {FindEditableList("MxRecords"),
-       QStringLiteral("預先定義 DNS 紀錄"),
-       {QStringLiteral("網 域 名 稱        "), QStringLiteral("預 查 郵 件 主 機 位 址")},
-       QStringLiteral("新增 DNS 紀錄"),
-       {QStringLiteral("網域名稱："), QStringLiteral("郵件主機：")},
-       QStringLiteral("新增 DNS 紀錄"),
-       QStringLiteral("編輯 DNS 紀錄"),
-       {QStringLiteral("新增"), QStringLiteral("編輯"), QStringLiteral("移除")}});
+      CStoredList::FieldsSpec(
+          "MxRecords", QStringLiteral("預先定義 DNS 紀錄"),
+          {QStringLiteral("網 域 名 稱        "), QStringLiteral("預 查 郵 件 主 機 位 址")},
+          QStringLiteral("新增 DNS 紀錄"),
+          {QStringLiteral("網域名稱："), QStringLiteral("郵件主機：")},
+          QStringLiteral("新增 DNS 紀錄"), QStringLiteral("編輯 DNS 紀錄"),
+          {QStringLiteral("新增"), QStringLiteral("編輯"), QStringLiteral("移除")}));
   mg->addWidget(mx_records_);
   layout->addWidget(mx_group, 1);
 

@@ -1,9 +1,11 @@
 #include "applet/settings_page.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QRadioButton>
 #include <QSpinBox>
 #include <cstdlib>
 
@@ -33,7 +35,7 @@ const CSettingsPage::Field* CSettingsPage::Find(const char* name) const {
   return nullptr;
 }
 
-void CSettingsPage::Watch(QWidget* widget) {
+void CSettingsPage::Watch(QObject* widget) {
   auto mark = [this] { SetModified(); };
   if (auto* e = qobject_cast<QLineEdit*>(widget)) connect(e, &QLineEdit::textChanged, this, mark);
   if (auto* s = qobject_cast<QSpinBox*>(widget)) connect(s, &QSpinBox::valueChanged, this, mark);
@@ -41,6 +43,8 @@ void CSettingsPage::Watch(QWidget* widget) {
   if (auto* c = qobject_cast<QComboBox*>(widget)) {
     connect(c, &QComboBox::currentIndexChanged, this, mark);
   }
+  if (auto* g = qobject_cast<QButtonGroup*>(widget))
+    connect(g, &QButtonGroup::idToggled, this, mark);
 }
 
 QLineEdit* CSettingsPage::NumberField(const char* name) {
@@ -89,6 +93,22 @@ QComboBox* CSettingsPage::ChoiceField(const char* name, const QStringList& items
   fields_.push_back({&s, combo});
   Watch(combo);
   return combo;
+}
+
+std::vector<QRadioButton*> CSettingsPage::RadioField(const char* name, const QStringList& texts) {
+  const ScalarSetting& s = Setting(name);
+  auto* group = new QButtonGroup(this);
+  std::vector<QRadioButton*> buttons;
+  int value = ReadNumberSetting(store_, s);
+  for (int i = 0; i < texts.size(); ++i) {
+    auto* b = new QRadioButton(texts[i], this);
+    group->addButton(b, i);
+    b->setChecked(i == value);
+    buttons.push_back(b);
+  }
+  fields_.push_back({&s, group});
+  Watch(group);
+  return buttons;
 }
 
 QLabel* CSettingsPage::LabelFor(QWidget* field, const QString& text) {
@@ -157,6 +177,9 @@ void CSettingsPage::OnOK() {
     } else if (auto* combo = qobject_cast<QComboBox*>(f.widget)) {
       if (combo->currentIndex() < 0) continue;
       value = combo->currentIndex();
+    } else if (auto* group = qobject_cast<QButtonGroup*>(f.widget)) {
+      if (group->checkedId() < 0) continue;
+      value = group->checkedId();
     }
     store_.WriteNumber(kSettingsKey, name, value);
   }

@@ -12,6 +12,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
+class QRadioButton;
 class QSpinBox;
 
 namespace heron {
@@ -39,6 +40,8 @@ class CSettingsPage : public CPropertyPage {
   QSpinBox* SpinField(const char* name);
   QCheckBox* SwitchField(const char* name, const QString& text);
   QComboBox* ChoiceField(const char* name, const QStringList& items);
+  // One button per value, 0 upwards.
+  std::vector<QRadioButton*> RadioField(const char* name, const QStringList& texts);
   // A label for a field; the field is its buddy and carries its text as its
   // accessible name.
   QLabel* LabelFor(QWidget* field, const QString& text);
@@ -53,11 +56,11 @@ class CSettingsPage : public CPropertyPage {
  private:
   struct Field {
     const ScalarSetting* setting;
-    QWidget* widget;
+    QObject* widget;
   };
   const ScalarSetting& Setting(const char* name);
   const Field* Find(const char* name) const;
-  void Watch(QWidget* widget);
+  void Watch(QObject* widget);
   std::vector<Field> fields_;
 };
 

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <string>
@@ -200,14 +201,13 @@ class Ctl {
     if (verb == "remove") {
       bool delete_mail = args.size() == 3 && args[2] == "--delete-mail";
       if (args.size() > 3 || (args.size() == 3 && !delete_mail)) return Fail(kUsage, kUsageText);
-      if (EqualsNoCase(name, "admin")) return Fail(kRefused, "admin cannot be removed");
+      if (IsDefaultAccount(name)) return Fail(kRefused, "admin cannot be removed");
       if (!accounts.Exists(name)) return Fail(kRefused, "no account named " + args[1]);
       if (!accounts.Delete(name)) return Fail(kRefused, "cannot store the account list");
       if (delete_mail) {
-        std::string root = MailRoot(ReadMailFolder(store_));
-        if (auto folder = FindMailbox(root, name)) {
-          for (const MailboxFile& f : ListMailboxFiles(root, name)) DeleteFile(f.path);
-          rmdir(folder->c_str());
+        if (int error = DeleteMailbox(MailRoot(ReadMailFolder(store_)), name)) {
+          return Fail(kRefused, "the account is removed; its mail folder stays: " +
+                                    std::string(std::strerror(error)));
         }
       }
       return kOk;

@@ -143,15 +143,41 @@ bool AccountStore::Add(const CUserAccount& account, bool sorted) {
   std::lock_guard<std::recursive_mutex> lock(mu_);
   if (!IsMailboxName(account.name) || Find(account.name)) return false;
   accounts_.push_back(account);
-  if (sorted) {
-    std::stable_sort(accounts_.begin(), accounts_.end(),
-                     [](const CUserAccount& a, const CUserAccount& b) {
-                       return ToLowerAscii(a.name) < ToLowerAscii(b.name);
-                     });
-  }
+  if (sorted) SortAccounts(accounts_);
   bool saved = Save();
   Load();
   return saved;
+}
+
+bool AccountStore::Replace(std::vector<CUserAccount> accounts) {
+  std::lock_guard<std::recursive_mutex> lock(mu_);
+  SortAccounts(accounts);
+  if (EncodeAccounts(accounts).size() > kMaxAccountBytes) return false;
+  std::swap(accounts_, accounts);
+  if (Save()) return true;
+  std::swap(accounts_, accounts);
+  return false;
+}
+
+std::vector<std::string> StoredAccountNames(SettingsStore& store) {
+  std::vector<std::string> names;
+  auto bytes = store.ReadBytes("UserAccounts", "Users");
+  if (!bytes) return names;
+  auto accounts = DecodeAccounts(*bytes);
+  if (!accounts) accounts = DecodeAccounts(*bytes, true);
+  if (accounts) {
+    for (const CUserAccount& a : *accounts) names.push_back(a.name);
+  }
+  return names;
+}
+
+bool IsDefaultAccount(std::string_view name) { return EqualsNoCase(name, "admin"); }
+
+void SortAccounts(std::vector<CUserAccount>& accounts) {
+  std::stable_sort(accounts.begin(), accounts.end(),
+                   [](const CUserAccount& a, const CUserAccount& b) {
+                     return ToLowerAscii(a.name) < ToLowerAscii(b.name);
+                   });
 }
 
 bool AccountStore::Delete(const std::string& name) {

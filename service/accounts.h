@@ -29,6 +29,14 @@ std::string EncodeAccounts(const std::vector<CUserAccount>& accounts, bool old_l
 std::optional<std::vector<CUserAccount>> DecodeAccounts(std::string_view bytes,
                                                         bool old_layout = false);
 
+// The names of the stored account list (either layout), for choosers.
+std::vector<std::string> StoredAccountNames(SettingsStore& store);
+
+// The default account, which can never be removed.
+bool IsDefaultAccount(std::string_view name);
+// The applet's order: by name, case ignored (equal names keep their order).
+void SortAccounts(std::vector<CUserAccount>& accounts);
+
 // Largest stored account list.
 constexpr size_t kMaxAccountBytes = 4095;
 
@@ -89,6 +97,9 @@ class AccountStore {
   // ignored (equal names keep their order).
   bool Add(const CUserAccount& account, bool sorted = false);
   bool Delete(const std::string& name);
+  // Stores `accounts` in the applet's order in place of the list; false
+  // (nothing stored, the list held stays) when it would be too long.
+  bool Replace(std::vector<CUserAccount> accounts);
 
   std::vector<CUserAccount> accounts();
   // The settings lock; re-entrant.

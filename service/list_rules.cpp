@@ -1,5 +1,7 @@
 #include "service/list_rules.h"
 
+#include "service/ip_filter.h"
+
 #include "platform/text.h"
 #include "service/encoded_list.h"
 #include "service/settings_store.h"
@@ -36,8 +38,9 @@ ListCheck CheckListAdd(const EditableList& list, const std::vector<std::string>&
       EqualsNoCase(Trim(entry.substr(0, bar)), Trim(entry.substr(bar + 1)))) {
     return ListCheck::kToItself;
   }
+  bool ip_list = list.name == "IpFilter" || list.name == "SafeIp";
   for (const std::string& e : entries) {
-    if (EqualsNoCase(e, entry)) return ListCheck::kDuplicate;
+    if (ip_list ? SameIpEntry(e, entry) : EqualsNoCase(e, entry)) return ListCheck::kDuplicate;
     // Two rules that forward to each other would pass mail back and forth.
     if (list.name == "ForwardRules") {
       size_t other = e.find('|');
@@ -51,6 +54,17 @@ ListCheck CheckListAdd(const EditableList& list, const std::vector<std::string>&
   after.push_back(entry);
   if (EncodeList(after).size() > kMaxListBytes) return ListCheck::kTooLong;
   return ListCheck::kOk;
+}
+
+std::string StoredIpEntry(std::string_view text) {
+  IpFilterEntry e = IpFilterEntry::Parse(text);
+  std::string stored = e.low;
+  stored.append(" ").append(e.high.empty() ? e.low : e.high);
+  return stored;
+}
+
+bool SameIpEntry(std::string_view a, std::string_view b) {
+  return EqualsNoCase(StoredIpEntry(a), StoredIpEntry(b));
 }
 
 const char* ListCheckText(ListCheck check) {

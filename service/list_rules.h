@@ -33,6 +33,11 @@ enum class ListCheck {
 // Whether `entry` may be added to `entries` of the list.
 ListCheck CheckListAdd(const EditableList& list, const std::vector<std::string>& entries,
                        const std::string& entry);
+// An IpFilter or SafeIp entry as it is stored: first address, a blank, last
+// address (a single address twice). Two entries are the same range when
+// these agree, case ignored.
+std::string StoredIpEntry(std::string_view text);
+bool SameIpEntry(std::string_view a, std::string_view b);
 // A one-line explanation of a refusal, in English.
 const char* ListCheckText(ListCheck check);
 

@@ -1,6 +1,11 @@
 #include "service/mailbox_folder.h"
 
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "platform/files.h"
+#include "platform/text.h"
 #include "service/mail_folders.h"
 
 namespace heron {
@@ -35,6 +40,17 @@ std::vector<MailboxFile> ListMailboxFiles(const std::string& mail_root, const st
     if (!e.is_dir) out.push_back({*folder + "/" + e.name, e.size});
   }
   return out;
+}
+
+int DeleteMailbox(const std::string& mail_root, const std::string& name) {
+  auto folder = FindMailbox(mail_root, name);
+  if (!folder) return 0;
+  for (const MailboxFile& f : ListMailboxFiles(mail_root, name)) {
+    if (f.path.size() > 4 && EqualsNoCase(f.path.substr(f.path.size() - 4), ".eml")) {
+      DeleteFile(f.path);  // one that will not go keeps the folder
+    }
+  }
+  return rmdir(folder->c_str()) == 0 ? 0 : errno;
 }
 
 }  // namespace heron

@@ -22,6 +22,11 @@ std::optional<std::string> FindMailbox(const std::string& mail_root, const std::
 // made.
 std::optional<std::string> EnsureMailbox(const std::string& mail_root, const std::string& name);
 
+// Deletes the message files ("*.eml") of a mailbox and then its folder;
+// sub-folders and other files stay (and keep the folder). 0, or the errno of
+// the folder's removal; 0 also when the mailbox has no folder.
+int DeleteMailbox(const std::string& mail_root, const std::string& name);
+
 // One message file of a mailbox.
 struct MailboxFile {
   std::string path;

@@ -50,7 +50,10 @@ class FakeHost : public AppletHost {
     if (dialogs.empty()) return false;
     auto fill = dialogs.front();
     dialogs.pop_front();
-    return fill(dialog);
+    // OK goes through the dialog's own checks, which may keep it open.
+    if (!fill(dialog)) return false;
+    dialog.accept();
+    return dialog.result() == QDialog::Accepted;
   }
   OpenResult OpenWithEditor(const QString& path) override {
     opened.push_back(path);
@@ -68,8 +71,10 @@ class FakeHost : public AppletHost {
     if (it == programs.end()) return std::nullopt;
     return it->second;
   }
-  void RunServiceProgram(const std::string& path, const char* verb) override {
-    runs.push_back(path + " " + verb);
+  void RunProgram(const std::string& path, const std::vector<std::string>& args) override {
+    std::string run = path;
+    for (const std::string& a : args) run.append(" ").append(a);
+    runs.push_back(run);
   }
   bool ServiceHoldsStore() override { return holds_store; }
   void SetEvent(const char* name) override { events.push_back(name); }
