@@ -112,12 +112,6 @@ CUserAccountPage::CUserAccountPage(SettingsStore& store, AppletHost& host)
   auto* remove = new QPushButton(QStringLiteral("移除"), this);
   auto* refresh = new QPushButton(QStringLiteral("重整"), this);
   catch_all_ = new QComboBox(this);
-  catch_all_->addItem(Ui(kCatchAllOff));
-  for (const CUserAccount& a : rows_) catch_all_->addItem(FromStore(a.name));
-  int at = catch_all_->findText(
-      FromStore(store_.ReadText(kSettingsKey, "CatchAllAccount", B5(kCatchAllOff))),
-      Qt::MatchFixedString);
-  catch_all_->setCurrentIndex(at < 0 ? 0 : at);
   auto* catch_label = new QLabel(QStringLiteral("無此帳號之信件轉給："), this);
   catch_label->setBuddy(catch_all_);
   catch_all_->setAccessibleName(catch_label->text());
@@ -146,6 +140,16 @@ CUserAccountPage::CUserAccountPage(SettingsStore& store, AppletHost& host)
 }
 
 void CUserAccountPage::Fill() {
+  // The catch-all choice offers the accounts as they are now.
+  QString chosen =
+      catch_all_->count() > 0
+          ? catch_all_->currentText()
+          : FromStore(store_.ReadText(kSettingsKey, "CatchAllAccount", B5(kCatchAllOff)));
+  catch_all_->clear();
+  catch_all_->addItem(Ui(kCatchAllOff));
+  for (const CUserAccount& a : rows_) catch_all_->addItem(FromStore(a.name));
+  int at = catch_all_->findText(chosen, Qt::MatchFixedString);
+  catch_all_->setCurrentIndex(at < 0 ? 0 : at);
   view_->clear();
   for (const CUserAccount& a : rows_) {
     view_->addTopLevelItem(

@@ -1,9 +1,8 @@
 #include "service/list_rules.h"
 
-#include "service/ip_filter.h"
-
 #include "platform/text.h"
 #include "service/encoded_list.h"
+#include "service/ip_filter.h"
 #include "service/settings_store.h"
 
 namespace heron {

@@ -8,6 +8,7 @@ usage: kestrel_driver.py PROGRAM STEP...
   press:NAME        presses the button named NAME
   check:NAME        ticks or clears the check box NAME
   tab:NAME          selects the page whose tab is NAME
+  in:TITLE          looks in the window TITLE from now on ("in:" for the whole program)
   wait-exit         waits for the program to end
 Prints "ok" when every step found its control."""
 
@@ -45,11 +46,20 @@ def walk(node):
             yield from walk(child)
 
 
+def showing(node):
+    try:
+        return node.get_state_set().contains(Atspi.StateType.SHOWING)
+    except GLib.Error:
+        return False
+
+
 def find(app, name, roles, timeout=10):
+    """The control on screen with that name: pages behind other tabs hold
+    controls of the same names."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
         for node in walk(app):
-            if node.get_name() == name and node.get_role_name() in roles:
+            if node.get_name() == name and node.get_role_name() in roles and showing(node):
                 return node
         time.sleep(0.2)
     raise SystemExit("no control named %r (%s)" % (name, "/".join(roles)))
@@ -62,18 +72,21 @@ def main():
     proc = subprocess.Popen([program], env=dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
     try:
         app = find_app(os.path.basename(program))
+        root = app
         for step in steps:
             verb, _, arg = step.partition(":")
-            if verb == "set":
+            if verb == "in":
+                root = find(app, arg, ("dialog",)) if arg else app
+            elif verb == "set":
                 label, _, text = arg.partition("=")
-                node = find(app, label, ("text", "spin button"))
+                node = find(root, label, ("text", "spin button", "password text"))
                 Atspi.EditableText.set_text_contents(node, text)
             elif verb == "press":
-                Atspi.Action.do_action(find(app, arg, ("push button",)), 0)
+                Atspi.Action.do_action(find(root, arg, ("push button",)), 0)
             elif verb == "check":
-                Atspi.Action.do_action(find(app, arg, ("check box",)), 0)
+                Atspi.Action.do_action(find(root, arg, ("check box",)), 0)
             elif verb == "tab":
-                Atspi.Action.do_action(find(app, arg, ("page tab",)), 0)
+                Atspi.Action.do_action(find(root, arg, ("page tab",)), 0)
             elif verb == "wait-exit":
                 proc.wait(30)
             time.sleep(0.3)

@@ -2,7 +2,9 @@
 accessibility interface against a running osprey -d."""
 
 import os
+import poplib
 import shutil
+import smtplib
 import struct
 import subprocess
 import unittest
@@ -43,6 +45,27 @@ class KestrelDesktopTest(MailTestCase):
         self.assertEqual(self.number("ManageRemote"), 1)
         # OK told the service, which read its settings again.
         self.assertTrue(self.home.wait_log(RELOAD), self.home.log_text())
+
+    def test_a_domain_and_an_account_added_in_the_sheet_receive_mail(self):
+        self.start()
+        self.drive("tab:網域名稱", "press:新增(A)...", "in:新增網域名稱",
+                   "set:網域名稱：=example.org", "press:確定", "in:",
+                   "tab:郵件帳號", "press:新增", "in:新增郵件帳號", "set:帳號：=carol",
+                   "set:密碼：=carol-secret", "set:全名：=Carol", "press:確定", "in:",
+                   "press:確定", "wait-exit")
+        self.assertTrue(self.home.wait_log(RELOAD), self.home.log_text())
+        with smtplib.SMTP("127.0.0.1", self.server.smtp_port, timeout=30) as s:
+            s.sendmail("someone@far.example", ["carol@example.org"],
+                       b"Subject: hello\r\n\r\nfrom the sheet\r\n")
+        mail = self.wait_mail("carol")
+        self.assertIn(b"from the sheet", list(mail.values())[0])
+        pop = poplib.POP3("127.0.0.1", self.server.pop3_port, timeout=30)
+        try:
+            pop.user("carol")
+            pop.pass_("carol-secret")
+            self.assertEqual(pop.stat()[0], 1)
+        finally:
+            pop.quit()
 
     def test_cancel_writes_nothing_and_tells_nobody(self):
         self.start()
