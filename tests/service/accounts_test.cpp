@@ -155,6 +155,18 @@ TEST_F(AccountStoreTest, ListPastTheSizeLimitIsNotStored) {
   EXPECT_EQ(Stored(), before);
 }
 
+TEST_F(AccountStoreTest, ReplaceStoresTheAppletsOrderOrNothing) {
+  accounts.Load();
+  ASSERT_TRUE(accounts.Replace({{"carol", "", "", 0}, {"Bob", "", "", 0}, kAdmin}));
+  Accounts sorted{kAdmin, {"Bob", "", "", 0}, {"carol", "", "", 0}};
+  EXPECT_EQ(accounts.accounts(), sorted);
+  EXPECT_EQ(Stored(), EncodeAccounts(sorted));
+  EXPECT_EQ(StoredAccountNames(store), (std::vector<std::string>{"admin", "Bob", "carol"}));
+  EXPECT_FALSE(accounts.Replace({{"x", "", std::string(4095, 'p'), 0}}));
+  EXPECT_EQ(accounts.accounts(), sorted);
+  EXPECT_EQ(Stored(), EncodeAccounts(sorted));
+}
+
 TEST_F(AccountStoreTest, UnreadableValuesKeepTheListHeldBefore) {
   accounts.Load();
   ASSERT_TRUE(accounts.Add("carol", "pw"));

@@ -62,5 +62,24 @@ TEST(MailboxFolderTest, FilesAreListedFromTheFolderFoundWithoutRegardToCase) {
   EXPECT_TRUE(ListMailboxFiles(root, "../" + root.substr(root.rfind('/') + 1)).empty());
 }
 
+TEST(MailboxFolderTest, DeletingAMailboxTakesItsMessagesOnly) {
+  testing::TempDir dir;
+  const std::string root = dir.path();
+  EXPECT_EQ(DeleteMailbox(root, "nobody"), 0);
+  ASSERT_TRUE(CreateFolderPath(root + "/bob") && CreateFolderPath(root + "/carol"));
+  ASSERT_TRUE(WriteFileAtomic(root, root + "/bob/1.eml", "x"));
+  ASSERT_TRUE(WriteFileAtomic(root, root + "/bob/2.EML", "x"));
+  ASSERT_TRUE(WriteFileAtomic(root, root + "/carol/notes.txt", "keep"));
+  ASSERT_TRUE(WriteFileAtomic(root, root + "/carol/1.eml", "x"));
+  EXPECT_EQ(DeleteMailbox(root, "BOB"), 0);
+  EXPECT_FALSE(FileExists(root + "/bob"));
+  // Other files keep the folder, and the failure is told.
+  EXPECT_NE(DeleteMailbox(root, "carol"), 0);
+  EXPECT_TRUE(FileExists(root + "/carol/notes.txt"));
+  EXPECT_FALSE(FileExists(root + "/carol/1.eml"));
+  EXPECT_EQ(DeleteMailbox(root, ".."), 0);
+  EXPECT_TRUE(FileExists(root + "/carol"));
+}
+
 }  // namespace
 }  // namespace heron

@@ -7,6 +7,7 @@
 #include "platform/paths.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "service/list_rules.h"
 #include "service/settings_store.h"
 #include "tests/platform/temp_dir.h"
 
@@ -95,6 +96,31 @@ TEST(SettingsTableTest, ReadsStoredValuesWithTheTableDefaults) {
   EXPECT_EQ(s.host_name, "mx.example.org");
   EXPECT_EQ(s.mail_folder, HeronHome() + "/Mailboxes/");
   EXPECT_EQ(ReadNumberSetting(store, *FindScalarSetting("RobotProtected")), 1);
+}
+
+TEST(ListRulesTest, EntriesThatAreTheSameAsOneAlready) {
+  using C = ListCheck;
+  struct Row {
+    const char* list;
+    std::vector<std::string> entries;
+    const char* entry;
+    ListCheck check;
+  } rows[] = {
+      {"Domains", {"Example.com"}, "EXAMPLE.COM", C::kDuplicate},
+      {"ForwardRules", {"a@x|b@x"}, "B@x|A@x", C::kMutualForward},
+      {"ForwardRules", {"a@x|b@x"}, "a@x|a@x", C::kToItself},
+      {"ForwardRules", {"a@x|b@x"}, "|b@x", C::kNotARule},
+      // Ranges compare by their ends, whatever the separator.
+      {"IpFilter", {"10.0.0.1-10.0.0.9"}, "10.0.0.1 10.0.0.9", C::kDuplicate},
+      {"IpFilter", {"10.0.0.1 10.0.0.1"}, "10.0.0.1", C::kDuplicate},
+      {"SafeIp", {"10.0.0.1"}, "10.0.0.1 10.0.0.2", C::kOk},
+      {"BlockMailFrom", {"10.0.0.1-10.0.0.9"}, "10.0.0.1 10.0.0.9", C::kOk},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EQ(CheckListAdd(*FindEditableList(r.list), r.entries, r.entry), r.check) << r.entry;
+  }
+  EXPECT_EQ(StoredIpEntry("10.0.0.1;10.0.0.9"), "10.0.0.1 10.0.0.9");
+  EXPECT_EQ(StoredIpEntry("192.168.*.*"), "192.168.*.* 192.168.*.*");
 }
 
 }  // namespace
