@@ -15,5 +15,13 @@ $ctl set HostName mail.example.com.tw >/dev/null
 $ctl set DNSServer 168.95.1.1 >/dev/null
 $ctl add MxRecords "example.org|mx.example.org" >/dev/null
 $ctl add Domains example.com.tw >/dev/null
+echo 'pw' | $ctl user add amy --full-name "Amy Lin" >/dev/null
+echo 'pw' | $ctl user add sales --full-name "業務部" >/dev/null
+$ctl add ForwardRules "sales@example.com.tw|amy@example.com.tw" >/dev/null
+$ctl add CopyRules "sales|amy" >/dev/null
+$ctl add IpFilter "203.0.113.1 203.0.113.50" >/dev/null
+$ctl add SafeIp "192.168.1.*" >/dev/null
+$ctl add BlockMailFrom "*@spam.example" >/dev/null
+$ctl add BlockMailFrom2 "dynamic" >/dev/null
 xvfb-run -a -s "-screen 0 1280x1024x24" build/tests/kestrel_shots docs/screenshots
 ls docs/screenshots
