@@ -11,6 +11,7 @@
 #   osprey    everything          (the service object and the program)
 #   heronctl  everything          (the administration command)
 #   applet    platform service dns (the configuration applet)
+#   diagnose  platform service dns smtp relay (the diagnosis tool)
 cmake_minimum_required(VERSION 3.20)
 set(allowed_platform "")
 set(allowed_dns platform)
@@ -21,6 +22,7 @@ set(allowed_relay platform service dns smtp)
 set(allowed_osprey platform service dns smtp pop3 relay osprey)
 set(allowed_heronctl platform service dns smtp pop3 relay osprey heronctl)
 set(allowed_applet platform service dns)
+set(allowed_diagnose platform service dns smtp relay)
 
 # The files of service/ that make the program rather than the shared layer.
 set(osprey_files service/main.cpp service/ntservice.h service/ntservice.cpp
@@ -36,7 +38,7 @@ function(layer_of file out)
 endfunction()
 
 set(failures "")
-foreach(folder platform dns service smtp pop3 relay heronctl applet)
+foreach(folder platform dns service smtp pop3 relay heronctl applet diagnose)
   file(GLOB sources RELATIVE ${ROOT} ${ROOT}/${folder}/*.h ${ROOT}/${folder}/*.cpp)
   foreach(source IN LISTS sources)
     layer_of(${source} layer)

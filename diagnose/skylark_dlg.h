@@ -1,0 +1,73 @@
+// The diagnosis dialog and the network it uses: the DNS client, Qt's HTTP
+// client for the echo services, the system's resolver and the SMTP probe.
+#pragma once
+
+#include <QDialog>
+#include <QListWidget>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "diagnose/diagnosis.h"
+
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace heron::skylark {
+
+// The network of a real run; every wait ends soon after `*cancel` is set.
+class LiveNet : public DiagnosisNet {
+ public:
+  explicit LiveNet(const std::atomic<bool>* cancel) : cancel_(cancel) {}
+  MxAnswer QueryMx(const std::string& server, const std::string& domain) override;
+  std::optional<std::string> HttpGet(const std::string& url) override;
+  std::string ResolveIPv4(const std::string& host) override;
+  bool ProbeSmtp(const std::string& host, SmtpSink& sink) override;
+  std::vector<std::string> EchoUrls() override { return EchoServiceUrls(); }
+  std::tm Now() override;
+
+ private:
+  const std::atomic<bool>* cancel_;
+};
+
+// The result list: each line in its own colour, the newest selected.
+class CColorListBox : public QListWidget {
+  Q_OBJECT
+ public:
+  explicit CColorListBox(QWidget* parent);
+  void AddLine(const ResultLine& line);
+
+ private:
+  ResultList model_;
+};
+
+class SkylarkDlg : public QDialog {
+  Q_OBJECT
+ public:
+  using NetFactory = std::function<std::unique_ptr<DiagnosisNet>(const std::atomic<bool>*)>;
+  SkylarkDlg(const Target& target, NetFactory net);
+  ~SkylarkDlg() override;
+
+  // The start button: one more run, on a thread of its own, appending to the
+  // same list.
+  void OnStart();
+  CColorListBox* results() const { return results_; }
+  QLineEdit* domain_box() const { return domain_; }
+  QComboBox* dns_box() const { return dns_; }
+  QPushButton* start_button() const { return start_; }
+
+ private:
+  NetFactory net_;
+  QLineEdit* domain_;
+  QComboBox* dns_;
+  QPushButton* start_;
+  CColorListBox* results_;
+  std::atomic<bool> cancel_{false};
+  std::vector<std::thread> runs_;
+};
+
+}  // namespace heron::skylark
