@@ -141,7 +141,7 @@ SkylarkDlg::SkylarkDlg(const Target& target, NetFactory net) : net_(std::move(ne
 
 SkylarkDlg::~SkylarkDlg() {
   cancel_ = true;
-  for (std::thread& t : runs_) t.join();
+  for (Run& r : runs_) r.thread.join();
 }
 
 namespace {
@@ -166,11 +166,19 @@ void SkylarkDlg::OnStart() {
   std::string dns = dns_->currentText().trimmed().toStdString();
   // The network is waited for on a thread of its own: the window stays
   // responsive, and a second press starts a second run beside the first.
-  runs_.emplace_back([this, domain, dns] {
-    std::unique_ptr<DiagnosisNet> net = net_(&cancel_);
-    PostToList out(results_);
-    RunDiagnosis(domain, dns, *net, out);
+  std::erase_if(runs_, [](Run& r) {
+    if (!*r.ended) return false;
+    r.thread.join();
+    return true;
   });
+  auto ended = std::make_shared<std::atomic<bool>>(false);
+  runs_.push_back({std::thread([this, domain, dns, ended] {
+                     std::unique_ptr<DiagnosisNet> net = net_(&cancel_);
+                     PostToList out(results_);
+                     RunDiagnosis(domain, dns, *net, out);
+                     *ended = true;
+                   }),
+                   ended});
 }
 
 }  // namespace heron::skylark

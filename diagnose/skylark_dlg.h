@@ -66,8 +66,12 @@ class SkylarkDlg : public QDialog {
   QComboBox* dns_;
   QPushButton* start_;
   CColorListBox* results_;
+  struct Run {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> ended;
+  };
   std::atomic<bool> cancel_{false};
-  std::vector<std::thread> runs_;
+  std::vector<Run> runs_;
 };
 
 }  // namespace heron::skylark

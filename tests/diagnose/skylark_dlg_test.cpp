@@ -1,0 +1,64 @@
+// The diagnosis dialog under the offscreen platform: the command line's
+// target in its fields, runs appended to one list, the list's cap.
+#include "diagnose/skylark_dlg.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
+
+using namespace heron::skylark;
+
+namespace {
+
+// Never reached: a run without a DNS server stops before the network.
+class NoNet : public DiagnosisNet {
+ public:
+  MxAnswer QueryMx(const std::string&, const std::string&) override { return {}; }
+  std::optional<std::string> HttpGet(const std::string&) override { return std::nullopt; }
+  std::string ResolveIPv4(const std::string&) override { return {}; }
+  bool ProbeSmtp(const std::string&, SmtpSink&) override { return false; }
+  std::vector<std::string> EchoUrls() override { return {}; }
+  std::tm Now() override { return {}; }
+};
+
+SkylarkDlg::NetFactory Factory() {
+  return [](const std::atomic<bool>*) { return std::make_unique<NoNet>(); };
+}
+
+}  // namespace
+
+class SkylarkDlgTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void targetFieldsAndIntroduction() {
+    SkylarkDlg dlg(ParseCommandLine({"/H:Example.com,168.95.1.1"}), Factory());
+    QCOMPARE(dlg.windowTitle(), QString("郵件伺服器 DNS 與網路設定檢測工具"));
+    QCOMPARE(dlg.domain_box()->text(), QString("Example.com"));
+    QCOMPARE(dlg.dns_box()->currentText(), QString("168.95.1.1"));
+    QCOMPARE(dlg.dns_box()->count(), 4);
+    QCOMPARE(dlg.results()->count(), 12);
+    QVERIFY(dlg.start_button()->isDefault());
+  }
+
+  void runsAppendAndTheListKeepsItsNewestLines() {
+    SkylarkDlg dlg(ParseCommandLine({"/H:example.com"}), Factory());
+    dlg.show();
+    QCOMPARE(dlg.dns_box()->currentText(), QString());
+    QTest::mouseClick(dlg.start_button(), Qt::LeftButton);
+    QTRY_COMPARE(dlg.results()->count(), 15);
+    QListWidgetItem* last = dlg.results()->item(14);
+    QCOMPARE(last->text(), QString("[00:00:00] 無法取得 DNS 伺服器資料。"));
+    QCOMPARE(last->foreground().color(), QColor(255, 0, 0));
+    QCOMPARE(dlg.results()->currentItem(), last);
+    const QString last_text = last->text();
+    for (int i = 0; i < 90; ++i) dlg.OnStart();  // 3 lines each
+    QTRY_COMPARE(dlg.results()->currentRow(), 250);
+    QCOMPARE(dlg.results()->count(), 251);
+    QCOMPARE(dlg.results()->currentItem()->text(), last_text);
+  }
+};
+
+QTEST_MAIN(SkylarkDlgTest)
+#include "skylark_dlg_test.moc"
