@@ -7,6 +7,6 @@ cd "$(dirname "$0")/.."
 if [[ $(id -u) == 0 ]]; then bash scripts/install-deps.sh --deb; fi
 cmake -S . -B build-deb -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DHERON_TESTS=OFF >/dev/null
-cmake --build build-deb -j "$(nproc)" --target osprey heronctl kestrel kestrel_program
+cmake --build build-deb -j "$(nproc)" --target osprey heronctl kestrel kestrel_program skylark
 (cd build-deb && cpack -G DEB >/dev/null)
 ls build-deb/heron_*.deb

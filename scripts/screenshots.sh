@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Takes the README's pictures of the applet's pages (docs/screenshots/) on a
+# Takes the README's pictures of the applet's pages and of the diagnosis tool
+# (docs/screenshots/) on a
 # virtual display, from a sample data root made for the purpose.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh --test
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHERON_TESTS=ON -DHERON_DESKTOP=ON >/dev/null
-cmake --build build --target kestrel_shots heronctl
+cmake --build build --target kestrel_shots skylark_shot heronctl
 home=$(mktemp -d)
 trap 'rm -rf "$home"' EXIT
 export HERON_HOME=$home
@@ -24,4 +25,5 @@ $ctl add SafeIp "192.168.1.*" >/dev/null
 $ctl add BlockMailFrom "*@spam.example" >/dev/null
 $ctl add BlockMailFrom2 "dynamic" >/dev/null
 xvfb-run -a -s "-screen 0 1280x1024x24" build/tests/kestrel_shots docs/screenshots
+xvfb-run -a -s "-screen 0 1280x1024x24" build/tests/skylark_shot docs/screenshots/skylark.png
 ls docs/screenshots

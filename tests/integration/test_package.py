@@ -67,9 +67,15 @@ class PackageTest(unittest.TestCase):
         for path in ("/usr/sbin/osprey", "/usr/bin/heronctl", "/usr/lib/systemd/system/heron.service",
                      "/usr/share/man/man8/osprey.8", "/usr/share/man/man8/heronctl.8",
                      "/usr/bin/kestrel", "/usr/share/applications/kestrel.desktop",
+                     "/usr/bin/skylark", "/usr/sbin/skylark",
                      "/usr/share/icons/hicolor/scalable/apps/heron-kestrel.svg"):
             self.assertTrue(os.path.exists(path), path)
         self.assertTrue(glob.glob("/usr/lib/*/heron/libkestrel.so"))
+        # The diagnosis tool, beside the service program too, runs.
+        r = subprocess.run(["/usr/sbin/skylark", "--text", "/H:example.com"], capture_output=True,
+                           text=True, timeout=60)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("無法取得 DNS 伺服器資料。", r.stdout)
         self.check_applet_opens()
         self.assertEqual(stat.S_IMODE(os.stat("/var/lib/heron").st_mode), 0o700)
         if shutil.which("systemd-analyze"):
