@@ -8,6 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProxyStyle>
 #include <QVBoxLayout>
 
 #include "applet/applet_host.h"
@@ -34,12 +35,25 @@ QLabel* Buddy(QWidget* parent, QWidget* field, const QString& text) {
   return label;
 }
 
+// Passwords show as "*", whatever the style would draw.
+class StarPasswords : public QProxyStyle {
+ public:
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* data) const override {
+    if (hint == SH_LineEdit_PasswordCharacter) return '*';
+    return QProxyStyle::styleHint(hint, option, widget, data);
+  }
+};
+
 }  // namespace
 
 CAddUserDlg::CAddUserDlg(QWidget* parent, AppletHost& host) : QDialog(parent), host_(host) {
   setWindowTitle(QStringLiteral("新增郵件帳號"));
   name_ = new QLineEdit(this);
   password_ = new QLineEdit(this);
+  auto* stars = new StarPasswords;
+  stars->setParent(password_);
+  password_->setStyle(stars);
   password_->setEchoMode(QLineEdit::Password);
   password_->setTextMargins(3, 3, 3, 3);
   full_name_ = new QLineEdit(this);
@@ -202,11 +216,14 @@ bool CAddIPDlg::eventFilter(QObject* watched, QEvent* event) {
   if (event->type() == QEvent::KeyPress) {
     auto* key = static_cast<QKeyEvent*>(event);
     QString text = key->text();
-    // Digits, "*" and "." are typed; other characters are swallowed. Keys
-    // without a character (arrows, backspace, tab) act as usual.
-    if (!text.isEmpty() && text[0].isPrint() && !text[0].isDigit() && text[0] != '*' &&
-        text[0] != '.') {
-      return true;
+    // Digits, "*", "." and backspace and tab are typed; every other
+    // character is swallowed (Enter and Escape still end the dialog). Keys
+    // without a character (arrows, Delete) act as usual.
+    if (!text.isEmpty()) {
+      char16_t c = text[0].unicode();
+      bool typed = (c >= u'0' && c <= u'9') || c == u'*' || c == u'.' || c == u'\b' || c == u'\t' ||
+                   c == u'\r' || c == 0x1b || c == 0x7f;
+      if (!typed) return true;
     }
   }
   return QDialog::eventFilter(watched, event);

@@ -71,8 +71,8 @@ CDomainsPage::CDomainsPage(SettingsStore& store, AppletHost& host)
 }
 
 void CDomainsPage::OnDnsTest() {
-  QTreeWidgetItem* item = domains_->view()->currentItem();
-  if (!item) {
+  int row = domains_->SelectedRow();
+  if (row < 0) {
     host_.Message(this, QStringLiteral("DNS 測試"), QStringLiteral("請選取網域名稱..."),
                   BoxIcon::kExclamation);
     return;
@@ -82,7 +82,7 @@ void CDomainsPage::OnDnsTest() {
   if (auto service = host_.ServiceProgram(kServiceName)) {
     program = service->substr(0, service->rfind('/') + 1) + "skylark";
   }
-  std::string target = "/H:" + item->text(0).toStdString();
+  std::string target = "/H:" + domains_->view()->topLevelItem(row)->text(0).toStdString();
   std::string server = store_.ReadText(kSettingsKey, "DNSServer", "");
   if (server.empty()) server = DetectNameServer(host_.NameServers());
   if (!server.empty()) target.append(",").append(server);
@@ -94,13 +94,6 @@ void CDomainsPage::OnDnsTest() {
 CUserAccountPage::CUserAccountPage(SettingsStore& store, AppletHost& host)
     : CPropertyPage(QStringLiteral("郵件帳號")), store_(store), host_(host) {
   accounts_ = std::make_unique<AccountStore>(store_, [this] { return ReadMailFolder(store_); });
-  // No stored list: the default account is made and stored at once.
-  if (!store_.ReadBytes("UserAccounts", "Users")) {
-    accounts_->Replace({{"admin", B5("預設帳號"), "", 0}});
-  }
-  accounts_->Load();
-  rows_ = accounts_->accounts();
-
   view_ = new QTreeWidget(this);
   view_->setRootIsDecorated(false);
   view_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -135,6 +128,22 @@ CUserAccountPage::CUserAccountPage(SettingsStore& store, AppletHost& host)
   connect(remove, &QPushButton::clicked, this, &CUserAccountPage::OnRemove);
   connect(refresh, &QPushButton::clicked, this, &CUserAccountPage::OnRefresh);
   connect(catch_all_, &QComboBox::activated, this, &CUserAccountPage::OnCatchAll);
+}
+
+void CUserAccountPage::showEvent(QShowEvent* event) {
+  CPropertyPage::showEvent(event);
+  EnsureLoaded();
+}
+
+void CUserAccountPage::EnsureLoaded() {
+  if (loaded_) return;
+  loaded_ = true;
+  // No stored list: the default account is made and stored at once.
+  if (!store_.ReadBytes("UserAccounts", "Users")) {
+    accounts_->Replace({{"admin", B5("預設帳號"), "", 0}});
+  }
+  accounts_->Load();
+  rows_ = accounts_->accounts();
   Fill();
   for (int c = 0; c < 3; ++c) view_->resizeColumnToContents(c);
 }
@@ -159,7 +168,8 @@ void CUserAccountPage::Fill() {
 }
 
 int CUserAccountPage::SelectedRow() const {
-  return view_->indexOfTopLevelItem(view_->currentItem());
+  QList<QTreeWidgetItem*> selected = view_->selectedItems();
+  return selected.isEmpty() ? -1 : view_->indexOfTopLevelItem(selected.first());
 }
 
 std::string CUserAccountPage::MailRootNow() { return MailRoot(ReadMailFolder(store_)); }
@@ -172,6 +182,7 @@ bool CUserAccountPage::StoreRows() {
 }
 
 void CUserAccountPage::OnAdd() {
+  EnsureLoaded();
   CAddUserDlg dialog(this, host_);
   if (!host_.RunDialog(dialog)) return;
   std::string name = ToStore(dialog.name());
@@ -195,6 +206,7 @@ void CUserAccountPage::OnAdd() {
 }
 
 void CUserAccountPage::OnEdit() {
+  EnsureLoaded();
   int row = SelectedRow();
   if (row < 0 || row >= static_cast<int>(rows_.size())) return;
   CUserAccount& a = rows_[row];
@@ -207,10 +219,11 @@ void CUserAccountPage::OnEdit() {
   // The first row whose name begins with the new one decides; and no edit
   // may give two accounts one name.
   for (int i = 0; i < static_cast<int>(rows_.size()); ++i) {
+    if (i != row && EqualsNoCase(rows_[i].name, name)) return;
+  }
+  for (int i = 0; i < static_cast<int>(rows_.size()); ++i) {
     const std::string& other = rows_[i].name;
-    bool prefix = other.size() >= name.size() && EqualsNoCase(other.substr(0, name.size()), name);
-    if (i != row && EqualsNoCase(other, name)) return;
-    if (prefix) {
+    if (other.size() >= name.size() && EqualsNoCase(other.substr(0, name.size()), name)) {
       if (i != row) return;
       break;
     }
@@ -228,6 +241,7 @@ void CUserAccountPage::OnEdit() {
 }
 
 void CUserAccountPage::OnRemove() {
+  EnsureLoaded();
   int row = SelectedRow();
   if (row < 0 || row >= static_cast<int>(rows_.size())) return;
   std::string name = rows_[row].name;
@@ -256,6 +270,7 @@ void CUserAccountPage::OnRemove() {
 }
 
 void CUserAccountPage::OnRefresh() {
+  EnsureLoaded();
   rows_ = accounts_->accounts();
   Fill();
 }

@@ -109,6 +109,7 @@ void CStoredList::Fill(int select) {
   for (const std::string& e : entries_) view_->addTopLevelItem(new QTreeWidgetItem(ColumnsOf(e)));
   if (select >= 0 && select < view_->topLevelItemCount()) {
     view_->setCurrentItem(view_->topLevelItem(select));
+    view_->topLevelItem(select)->setSelected(true);
   }
 }
 
@@ -180,20 +181,29 @@ void CStoredList::Add() {
   Store();
 }
 
+int CStoredList::SelectedRow() const {
+  QList<QTreeWidgetItem*> selected = view_->selectedItems();
+  return selected.isEmpty() ? -1 : view_->indexOfTopLevelItem(selected.first());
+}
+
 void CStoredList::Edit() {
-  int row = view_->indexOfTopLevelItem(view_->currentItem());
+  int row = SelectedRow();
   if (row < 0 || row >= static_cast<int>(entries_.size())) return;
   std::string entry;
   if (!AskEntry(spec_.edit_title, entries_[row], entry)) return;
-  // The edited row takes part in the duplicate check too.
-  if (!Accepts(entries_, entry, true)) return;
+  // The edited row takes part in the duplicate check too; the length is
+  // that of the list with the row replaced.
+  std::vector<std::string> others = entries_;
+  others.erase(others.begin() + row);
+  bool too_long_only = CheckListAdd(*spec_.list, entries_, entry) == ListCheck::kTooLong;
+  if (!Accepts(too_long_only ? others : entries_, entry, true)) return;
   entries_[row] = entry;
   Fill(row);
   Store();
 }
 
 void CStoredList::Remove() {
-  int row = view_->indexOfTopLevelItem(view_->currentItem());
+  int row = SelectedRow();
   if (row < 0 || row >= static_cast<int>(entries_.size())) return;
   entries_.erase(entries_.begin() + row);
   Fill(0);

@@ -77,6 +77,8 @@ class CStoredList : public QWidget {
   void Add();
   void Edit();
   void Remove();
+  // The selected row, or -1.
+  int SelectedRow() const;
 
  signals:
   // The list was changed and stored.

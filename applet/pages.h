@@ -157,7 +157,13 @@ class CUserAccountPage : public CPropertyPage {
   QTreeWidget* view() const { return view_; }
   QComboBox* catch_all() const { return catch_all_; }
 
+ protected:
+  void showEvent(QShowEvent* event) override;
+
  private:
+  // Loads the accounts when the page first opens: the default account and
+  // the mailbox folders are made then.
+  void EnsureLoaded();
   // Stores the rows in the applet's order; false when the list would be too
   // long (the store keeps the list before).
   bool StoreRows();
@@ -169,6 +175,7 @@ class CUserAccountPage : public CPropertyPage {
   AppletHost& host_;
   std::unique_ptr<AccountStore> accounts_;
   std::vector<CUserAccount> rows_;
+  bool loaded_ = false;
   QTreeWidget* view_;
   QComboBox* catch_all_;
 };

@@ -162,7 +162,7 @@ bool AccountStore::Replace(std::vector<CUserAccount> accounts) {
 std::vector<std::string> StoredAccountNames(SettingsStore& store) {
   std::vector<std::string> names;
   auto bytes = store.ReadBytes("UserAccounts", "Users");
-  if (!bytes) return names;
+  if (!bytes || bytes->size() > 8191) return names;
   auto accounts = DecodeAccounts(*bytes);
   if (!accounts) accounts = DecodeAccounts(*bytes, true);
   if (accounts) {

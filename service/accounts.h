@@ -29,7 +29,8 @@ std::string EncodeAccounts(const std::vector<CUserAccount>& accounts, bool old_l
 std::optional<std::vector<CUserAccount>> DecodeAccounts(std::string_view bytes,
                                                         bool old_layout = false);
 
-// The names of the stored account list (either layout), for choosers.
+// The names of the stored account list (either layout, at most 8191 bytes),
+// for choosers.
 std::vector<std::string> StoredAccountNames(SettingsStore& store);
 
 // The default account, which can never be removed.

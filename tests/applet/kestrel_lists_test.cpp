@@ -173,6 +173,8 @@ class KestrelListsTest : public QObject {
   void accountsFollowTheAccountRules() {
     Fixture f;
     f.Open();
+    QVERIFY(!f.store.ReadBytes("UserAccounts", "Users"));  // until the page opens
+    f.ShowPage(4);
     // An empty store gets the default account, stored at once, with its folder.
     auto stored = DecodeAccounts(*f.store.ReadBytes("UserAccounts", "Users"));
     QCOMPARE(stored->size(), size_t(1));
@@ -215,10 +217,24 @@ class KestrelListsTest : public QObject {
     QVERIFY(!FileExists(f.home / "Mailboxes/carol"));
     QVERIFY(FileExists(f.home / "Mailboxes/bob"));
 
+    // An edit never gives two accounts one name, and needs a selection.
+    f.host.dialogs = {User("bo"), User("BO")};
+    page->OnAdd();  // bo, admin, bob
+    page->view()->setCurrentItem(page->view()->topLevelItem(2));
+    page->OnEdit();
+    page->view()->clearSelection();
+    page->OnEdit();
+    page->OnRemove();
+    names.clear();
+    after = DecodeAccounts(*f.store.ReadBytes("UserAccounts", "Users"));
+    for (const CUserAccount& a : *after) names.push_back(a.name);
+    QCOMPARE(names, (std::vector<std::string>{"admin", "bo", "bob"}));
+    QVERIFY(f.host.dialogs.empty());
+
     auto* catch_all = page->catch_all();
     QCOMPARE(catch_all->itemText(0), QString("-停用-"));
-    catch_all->setCurrentIndex(2);
-    emit catch_all->activated(2);
+    catch_all->setCurrentIndex(3);
+    emit catch_all->activated(3);
     QCOMPARE(Text(f.Value("CatchAllAccount")), std::string("bob"));
   }
 

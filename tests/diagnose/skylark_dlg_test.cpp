@@ -53,10 +53,22 @@ class SkylarkDlgTest : public QObject {
     QCOMPARE(last->foreground().color(), QColor(255, 0, 0));
     QCOMPARE(dlg.results()->currentItem(), last);
     const QString last_text = last->text();
-    for (int i = 0; i < 90; ++i) dlg.OnStart();  // 3 lines each
-    QTRY_COMPARE(dlg.results()->currentRow(), 250);
+    // One run after the other (3 lines each), until the oldest lines go.
+    for (int i = 0; i < 85; ++i) {
+      dlg.domain_box()->setText(QString("d%1.example").arg(i));
+      dlg.OnStart();
+      QTRY_VERIFY(dlg.results()->count() >= 3 && dlg.results()
+                                                     ->item(dlg.results()->count() - 3)
+                                                     ->text()
+                                                     .contains(QString("[ d%1.example ]").arg(i)));
+    }
     QCOMPARE(dlg.results()->count(), 251);
+    QCOMPARE(dlg.results()->currentRow(), 250);
     QCOMPARE(dlg.results()->currentItem()->text(), last_text);
+    // The introduction went first.
+    QVERIFY(dlg.results()
+                ->findItems(QString::fromStdString(IntroductionLines()[0].text), Qt::MatchExactly)
+                .isEmpty());
   }
 };
 

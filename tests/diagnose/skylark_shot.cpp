@@ -18,9 +18,9 @@ class SampleNet : public DiagnosisNet {
   std::optional<std::string> HttpGet(const std::string&) override { return "203.0.113.25\n"; }
   std::string ResolveIPv4(const std::string&) override { return "203.0.113.25"; }
   bool ProbeSmtp(const std::string&, SmtpSink& sink) override {
-    for (const char* line : {"Connected to SMTP host", "220 mail.example.com.tw ESMTP",
-                             "HELO mail.example.com.tw", "250 OK", " 恭喜您，網路連線正常！",
-                             "QUIT", "221 Bye", "完成！"}) {
+    for (const char* line :
+         {"Connected to SMTP host", "220 mail.example.com.tw ESMTP", "HELO mail.example.com.tw",
+          "250 OK", " 恭喜您，網路連線正常！", "QUIT", "221 Bye", "完成！"}) {
       sink.ShowText(line);
     }
     return true;
