@@ -67,7 +67,8 @@ class PackageTest(unittest.TestCase):
         for path in ("/usr/sbin/osprey", "/usr/bin/heronctl", "/usr/lib/systemd/system/heron.service",
                      "/usr/share/man/man8/osprey.8", "/usr/share/man/man8/heronctl.8",
                      "/usr/bin/kestrel", "/usr/share/applications/kestrel.desktop",
-                     "/usr/bin/skylark", "/usr/sbin/skylark",
+                     "/usr/bin/skylark", "/usr/sbin/skylark", "/usr/share/man/man1/kestrel.1",
+                     "/usr/share/man/man1/skylark.1",
                      "/usr/share/icons/hicolor/scalable/apps/heron-kestrel.svg"):
             self.assertTrue(os.path.exists(path), path)
         self.assertTrue(glob.glob("/usr/lib/*/heron/libkestrel.so"))
