@@ -49,6 +49,19 @@ CAdvancedPage::CAdvancedPage(SettingsStore& store, AppletHost& host)
       4, 0, 1, 3);
   layout->addWidget(limits);
 
+  // Guards against one client address: sessions at once, password guessing.
+  auto* guard = new QGroupBox(QStringLiteral("安全防護"), this);
+  auto* gg = new QGridLayout(guard);
+  QSpinBox* per_ip = SpinField("MaxConnectionsPerIp");
+  gg->addWidget(LabelFor(per_ip, QStringLiteral("單一 IP 最大連線數：")), 0, 0);
+  gg->addWidget(per_ip, 0, 1);
+  gg->addWidget(new QLabel(QStringLiteral("( 0 代表不限制 )"), this), 0, 2);
+  gg->addWidget(SwitchField("RobotProtected",
+                            QStringLiteral("啟用帳號試探保護機制  ( 同一 IP 十分鐘內登入失敗十次，"
+                                           "暫停其登入十分鐘 )")),
+                1, 0, 1, 3);
+  layout->addWidget(guard);
+
   auto* backup_group = new QGroupBox(QStringLiteral("資料備份"), this);
   auto* bg = new QGridLayout(backup_group);
   auto* backup = new QPushButton(QStringLiteral("備份(&S)"), this);

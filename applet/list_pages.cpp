@@ -407,8 +407,6 @@ CIpFilterPage::CIpFilterPage(SettingsStore& store, AppletHost& host)
   switches->addWidget(SwitchField("BlockDynIP2", QStringLiteral("過濾無 IP 反查紀錄之郵件伺服器")),
                       0, 1);
   switches->addWidget(SwitchField("CheckDNSBL", QStringLiteral("啟用 IP 黑名單資料庫查詢")), 1, 0);
-  QCheckBox* robot = SwitchField("RobotProtected", QStringLiteral("啟用帳號試探保護機制"));
-  robot->setVisible(false);
   std::vector<QRadioButton*> modes =
       RadioField("FilterMode", {QStringLiteral("攔截模式：中斷並拒絕垃圾郵件之連線"),
                                 QStringLiteral("過濾模式：在主旨加註以下文字")});

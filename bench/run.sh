@@ -260,6 +260,9 @@ configure_osprey() {
   osprey_set number Settings LogLevel 1
   osprey_set number Settings ConnectionsLimit $((idle_count + 1000))
   osprey_set number Settings Timeout 900
+  # Every load comes from one address: its guards would cap the figures.
+  osprey_set number Settings MaxConnectionsPerIp 0
+  osprey_set number Settings RobotProtected 0
   # No DNS look-ups of any kind: every load stays on loopback, as for Postfix.
   osprey_set number Settings CheckDNSBL 0
   osprey_set number Settings BlockDynIP 0

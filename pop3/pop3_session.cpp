@@ -5,6 +5,7 @@
 
 #include "platform/text.h"
 #include "service/ip_filter.h"
+#include "service/login_guard.h"
 #include "service/message_file.h"
 
 namespace heron {
@@ -12,8 +13,9 @@ namespace heron {
 CPop3Socket::CPop3Socket(Config config, std::string client_ip, Pop3SessionHost& host)
     : cfg_(std::move(config)), client_ip_(std::move(client_ip)), host_(host) {}
 
-void CPop3Socket::Start(int session_count) {
-  if (session_count > cfg_.connections_limit) {
+void CPop3Socket::Start(int session_count, int same_address) {
+  bool per_address = cfg_.max_connections_per_ip > 0 && same_address >= cfg_.max_connections_per_ip;
+  if (session_count > cfg_.connections_limit || per_address) {
     host_.Log(B5("拒絕連線：超過連線數限制！"));
     Reply("-ERR too many users");
     ended_ = true;
@@ -58,6 +60,15 @@ void CPop3Socket::Receive(std::string_view bytes) {
   }
 }
 
+bool CPop3Socket::PasswordOk(const std::string& password) {
+  // The name becomes a folder: one that would leave the mail folder never
+  // logs in.
+  return LoginGuard::Check(
+      cfg_.robot_protected ? host_.logins() : nullptr, client_ip_,
+      [&] { return IsMailboxName(user_) && host_.CheckPassword(user_, password); },
+      [&](const std::string& text) { host_.Log(text); });
+}
+
 void CPop3Socket::Process(const std::string& line) {
   size_t blank = line.find(' ');
   std::string cmd = ToUpperAscii(line.substr(0, blank));
@@ -74,9 +85,7 @@ void CPop3Socket::Process(const std::string& line) {
   } else if (cmd == "PASS") {
     if (!have_user_) {
       Reply("-ERR Command not valid in this state");
-    } else if (IsMailboxName(user_) && host_.CheckPassword(user_, arg)) {
-      // The name becomes a folder: one that would leave the mail folder
-      // never logs in.
+    } else if (PasswordOk(arg)) {
       state_ = kTransaction;
       ScanMailbox();
       Reply("+OK authentication successful");

@@ -12,6 +12,8 @@
 
 namespace heron {
 
+class LoginGuard;
+
 class Pop3SessionHost {
  public:
   virtual ~Pop3SessionHost() = default;
@@ -20,6 +22,8 @@ class Pop3SessionHost {
   // A command line was processed: refresh the time of the last command.
   virtual void Touch() = 0;
   virtual bool CheckPassword(const std::string& user, const std::string& password) = 0;
+  // The failed-login record, when the service keeps one.
+  virtual LoginGuard* logins() { return nullptr; }
   // The message files of a mailbox; empty when it has no folder.
   virtual std::vector<MailboxFile> ListMailbox(const std::string& user) = 0;
   virtual bool ReadMessage(const std::string& path, std::string& content) = 0;
@@ -43,12 +47,15 @@ class CPop3Socket {
   struct Config {
     std::vector<std::string> ip_filter;  // copy taken at accept time
     int32_t connections_limit = 500;
+    int32_t max_connections_per_ip = 0;  // 0: no cap
+    bool robot_protected = false;        // failed logins slow an address down
   };
 
   CPop3Socket(Config config, std::string client_ip, Pop3SessionHost& host);
 
   // Session start: connection limit, address filter, greeting.
-  void Start(int session_count);
+  // `same_address`: the other sessions from this client's address.
+  void Start(int session_count, int same_address = 0);
   void Receive(std::string_view bytes);
   std::string TakeOutput();
   bool ended() const { return ended_; }
@@ -59,6 +66,9 @@ class CPop3Socket {
  private:
   // How a reply is logged: whole, or a message's first 100 characters.
   enum class LogAs { kWhole, kOpening };
+  // PASS for the user given: refused unchecked while the address is
+  // blocked; a failure is recorded.
+  bool PasswordOk(const std::string& password);
   void Reply(std::string text, LogAs log = LogAs::kWhole);
   void Process(const std::string& line);
   void Transaction(const std::string& cmd, const std::string& arg);

@@ -16,13 +16,14 @@ class CPop3Thread : public CClientThread, public Pop3SessionHost {
   void Log(const std::string& text) override { LogText(text); }
   void Touch() override { CClientThread::Touch(); }
   bool CheckPassword(const std::string& user, const std::string& password) override;
+  LoginGuard* logins() override { return &service().Logins(); }
   std::vector<MailboxFile> ListMailbox(const std::string& user) override;
   bool ReadMessage(const std::string& path, std::string& content) override;
   bool DeleteMessage(const std::string& path) override;
   size_t ReceiverBytes(const std::string& path) override;
 
  protected:
-  void OnStart() override { session_.Start(sessions_before()); }
+  void OnStart() override { session_.Start(sessions_before(), sessions_from_address()); }
   void OnBytes(std::string_view bytes) override { session_.Receive(bytes); }
   std::string TakeOutput() override { return session_.TakeOutput(); }
   bool SessionOver() const override { return session_.ended(); }

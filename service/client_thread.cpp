@@ -71,7 +71,9 @@ void CClientThread::Touch() {
 
 void CClientThread::ThreadMain(std::shared_ptr<CClientThread> self) {
   thread_id_ = CurrentThreadId();
-  sessions_before_ = service_.PostClientConnected(peer_, texts_.tag, thread_id_);
+  ServiceHost::SessionCount count = service_.PostClientConnected(peer_, texts_.tag, thread_id_);
+  sessions_before_ = count.others;
+  sessions_from_address_ = count.same_address;
   // Whatever one session meets (memory exhausted by a huge message, say)
   // ends that session, never the service.
   try {

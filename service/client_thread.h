@@ -65,6 +65,8 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   const std::string& peer() const { return peer_; }
   // Other sessions counted when this one began (for the connection limit).
   int sessions_before() const { return sessions_before_; }
+  // Of those, the ones from this session's client address.
+  int sessions_from_address() const { return sessions_from_address_; }
   ServiceHost& service() const { return service_; }
 
  private:
@@ -90,6 +92,7 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   std::array<char, 4096> buffer_{};
   std::string writing_;
   int sessions_before_ = 0;
+  int sessions_from_address_ = 0;
 
   std::mutex mu_;
   std::condition_variable cv_;

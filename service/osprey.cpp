@@ -88,16 +88,27 @@ void COsprey::PostLog(int level, uint32_t thread_id, std::string text) {
 // Sessions are counted and logged on their own threads, at once: the count
 // is exact however many connect together, and the line comes before the
 // session's own lines.
-int COsprey::PostClientConnected(const std::string& address, const char* tag, uint32_t thread_id) {
-  int others = session_count_++;
+ServiceHost::SessionCount COsprey::PostClientConnected(const std::string& address, const char* tag,
+                                                       uint32_t thread_id) {
+  SessionCount count;
+  count.others = session_count_++;
+  {
+    std::lock_guard<std::mutex> lock(address_mu_);
+    count.same_address = address_sessions_[address]++;
+  }
   log_.Post(2, thread_id, StrPrintf(B5("<%s> 用戶端建立連線，IP: %s"), tag, address.c_str()),
             thread_id);
-  return others;
+  return count;
 }
 
 void COsprey::PostClientDisconnected(const std::string& address, const char* tag,
                                      uint32_t thread_id) {
   --session_count_;
+  {
+    std::lock_guard<std::mutex> lock(address_mu_);
+    auto it = address_sessions_.find(address);
+    if (it != address_sessions_.end() && --it->second <= 0) address_sessions_.erase(it);
+  }
   log_.Post(2, thread_id, StrPrintf(B5("<%s> 用戶端中斷連線，IP:  %s"), tag, address.c_str()),
             thread_id);
 }
@@ -586,7 +597,9 @@ void COsprey::AcceptPop3(asio::ip::tcp::socket socket) {
   StartSession(
       pop3_threads_,
       [&] {
-        CPop3Socket::Config config{snapshot->ip_filter, snapshot->connections_limit};
+        CPop3Socket::Config config{snapshot->ip_filter, snapshot->connections_limit,
+                                   snapshot->max_connections_per_ip,
+                                   snapshot->robot_protected != 0};
         return std::make_shared<CPop3Thread>(*this, std::move(config), snapshot->mail_folder, peer);
       },
       std::move(socket));

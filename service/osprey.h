@@ -11,6 +11,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/listen_socket.h"
@@ -24,6 +25,7 @@
 #include "service/client_thread.h"
 #include "service/log_file.h"
 #include "service/log_writer.h"
+#include "service/login_guard.h"
 #include "service/minute_timer.h"
 #include "service/ntservice.h"
 #include "service/service_host.h"
@@ -65,13 +67,15 @@ class COsprey : public CNTService, public ServiceHost {
 
   // ServiceHost, for the threads the service runs.
   void PostLog(int level, uint32_t thread_id, std::string text) override;
-  int PostClientConnected(const std::string& address, const char* tag, uint32_t thread_id) override;
+  SessionCount PostClientConnected(const std::string& address, const char* tag,
+                                   uint32_t thread_id) override;
   void PostClientDisconnected(const std::string& address, const char* tag,
                               uint32_t thread_id) override;
   void PostMessageReceived(std::string drop_file) override;
   // Read by session threads without a lock; changed on the main thread only.
   int CurrentTimeout() const override { return current_timeout_; }
   AccountStore& Accounts() override { return accounts_; }
+  LoginGuard& Logins() override { return logins_; }
   void SessionEnded(CSessionThread* thread) override;
   // Session threads that did not end when stopped: they still use this
   // object, so the process must end without destroying it.
@@ -144,6 +148,10 @@ class COsprey : public CNTService, public ServiceHost {
   std::list<std::shared_ptr<CSessionThread>> pop3_threads_;
   std::list<std::shared_ptr<CSessionThread>> smtp_threads_;
   std::atomic<int> session_count_{0};
+  // Sessions per client address, for MaxConnectionsPerIp.
+  std::mutex address_mu_;
+  std::unordered_map<std::string, int> address_sessions_;
+  LoginGuard logins_;
   // The screening's address caches, shared by all SMTP sessions.
   AddressCache passed_cache_;
   AddressCache rejected_cache_;

@@ -8,6 +8,7 @@
 namespace heron {
 
 class AccountStore;
+class LoginGuard;
 class CSessionThread;
 
 class ServiceHost {
@@ -18,9 +19,14 @@ class ServiceHost {
   // written on the service's main thread.
   virtual void PostLog(int level, uint32_t thread_id, std::string text) = 0;
   // A client session began or ended; the service counts and logs it. The
-  // start gives the number of other sessions counted at that moment.
-  virtual int PostClientConnected(const std::string& address, const char* tag,
-                                  uint32_t thread_id) = 0;
+  // start gives the number of other sessions counted at that moment, all
+  // together and from the same address.
+  struct SessionCount {
+    int others = 0;
+    int same_address = 0;
+  };
+  virtual SessionCount PostClientConnected(const std::string& address, const char* tag,
+                                           uint32_t thread_id) = 0;
   virtual void PostClientDisconnected(const std::string& address, const char* tag,
                                       uint32_t thread_id) = 0;
   // A drop file was stored and waits for distribution.
@@ -29,6 +35,8 @@ class ServiceHost {
   // The Timeout in force, for sessions that follow reloads.
   virtual int CurrentTimeout() const = 0;
   virtual AccountStore& Accounts() = 0;
+  // The failed-login record shared by all sessions.
+  virtual LoginGuard& Logins() = 0;
   // Called by a session thread as it ends: it leaves the live lists.
   virtual void SessionEnded(CSessionThread* thread) = 0;
 };

@@ -64,8 +64,10 @@ const std::vector<ScalarSetting>& Table() {
       Text("CcAccount", kNoCcAccount, &S::cc_account),
       Text("CatchAllAccount", kCatchAllOff, &S::catch_all_account),
       Number("ScanInterval", 60, &S::scan_interval),
+      // Guards against one client: failed logins, sessions at once.
+      Switch("RobotProtected", 1, &S::robot_protected),
+      Number("MaxConnectionsPerIp", 20, &S::max_connections_per_ip, 0, 9999),
       // Read by the applet only.
-      Switch("RobotProtected", 1, nullptr),
       Text("StartTime", "", nullptr),
   };
   return table;

@@ -57,6 +57,8 @@ struct OspreySettings {
   std::string cc_account;         // CcAccount, kNoCcAccount = none
   std::string catch_all_account;  // CatchAllAccount, kCatchAllOff = off
   int32_t scan_interval;
+  int32_t robot_protected;         // RobotProtected: login throttling
+  int32_t max_connections_per_ip;  // MaxConnectionsPerIp, 0 = no cap
 
   std::vector<std::string> mx_records;
   std::vector<std::string> domains;

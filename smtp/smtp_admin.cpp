@@ -59,7 +59,7 @@ void CSmtpSocket::AdminStep(const std::string& answer) {
       break;
     case kCpwdOld:
       state_ = kReady;
-      if (accounts.CheckPassword(admin_user_, answer)) {
+      if (PasswordOk(admin_user_, answer)) {
         state_ = kCpwdNew;
         Reply(kPasswordPrompt);
       } else {
@@ -77,7 +77,7 @@ void CSmtpSocket::AdminStep(const std::string& answer) {
       break;
     case kAdmnPassword:
       state_ = kReady;
-      if (accounts.CheckPassword("admin", answer)) {
+      if (PasswordOk("admin", answer)) {
         state_ = kAdmnTask;
         Reply("334 TASK");
       } else {

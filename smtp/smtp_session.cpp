@@ -4,6 +4,7 @@
 #include "service/address.h"
 #include "service/base64.h"
 #include "service/ip_filter.h"
+#include "service/login_guard.h"
 #include "service/mail_folders.h"
 #include "service/mail_rules.h"
 #include "service/mailbox_folder.h"
@@ -20,8 +21,9 @@ constexpr const char* kNotAuthenticated = "551 Client was not authenticated";
 CSmtpSocket::CSmtpSocket(OspreySettings snapshot, std::string client_ip, SmtpSessionHost& host)
     : cfg_(std::move(snapshot)), client_ip_(std::move(client_ip)), host_(host) {}
 
-void CSmtpSocket::Start(int session_count) {
-  if (session_count > cfg_.connections_limit) {
+void CSmtpSocket::Start(int session_count, int same_address) {
+  bool per_address = cfg_.max_connections_per_ip > 0 && same_address >= cfg_.max_connections_per_ip;
+  if (session_count > cfg_.connections_limit || per_address) {
     host_.Log("Connection denied: Too many users!");
     Reply("421 Service not available. Too many users!");
     End();
@@ -225,7 +227,7 @@ void CSmtpSocket::Auth(const std::string& arg) {
 void CSmtpSocket::Login(const std::string& user, const std::string& password) {
   state_ = kReady;
   no_external_mail_ = 0;
-  if (host_.accounts().CheckPassword(user, password, &no_external_mail_)) {
+  if (PasswordOk(user, password, &no_external_mail_)) {
     authenticated_ = true;
     Reply("235 Authentication successful.");
   } else {
@@ -234,6 +236,14 @@ void CSmtpSocket::Login(const std::string& user, const std::string& password) {
     authenticated_ = false;
     Reply("501 Authentication failed.");
   }
+}
+
+bool CSmtpSocket::PasswordOk(const std::string& user, const std::string& password,
+                             int32_t* no_external_mail) {
+  return LoginGuard::Check(
+      cfg_.robot_protected ? host_.logins() : nullptr, client_ip_,
+      [&] { return host_.accounts().CheckPassword(user, password, no_external_mail); },
+      [&](const std::string& text) { host_.Log(text); });
 }
 
 void CSmtpSocket::PlainLogin(const std::string& blob) {

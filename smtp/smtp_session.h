@@ -17,6 +17,8 @@
 
 namespace heron {
 
+class LoginGuard;
+
 // Takes the pieces of a message file, in order.
 using MessageWriter = std::function<void(std::string_view)>;
 
@@ -31,6 +33,8 @@ class SmtpSessionHost {
   // A command line was processed: refresh the time of last activity.
   virtual void Touch() = 0;
   virtual AccountStore& accounts() = 0;
+  // The failed-login record, when the service keeps one.
+  virtual LoginGuard* logins() { return nullptr; }
   // Whether the mailbox has a folder (found without regard to case).
   virtual bool HasMailbox(const std::string& name) = 0;
   // Makes the folder of an account, with the account's own spelling.
@@ -92,7 +96,8 @@ class CSmtpSocket {
 
   // Connection start: the connection limit, then the connect-time address
   // filter, then the greeting.
-  void Start(int session_count);
+  // `same_address`: the other sessions from this client's address.
+  void Start(int session_count, int same_address = 0);
   // Bytes read from the client (at most kReadSize at a time).
   void Receive(std::string_view bytes);
   // Replies produced so far, taken out.
@@ -119,6 +124,10 @@ class CSmtpSocket {
   void Dispatch(const std::string& line);
   void Auth(const std::string& arg);
   void Login(const std::string& user, const std::string& password);
+  // Every password check of the session: refused unchecked while the
+  // client's address is blocked; a failure is recorded.
+  bool PasswordOk(const std::string& user, const std::string& password,
+                  int32_t* no_external_mail = nullptr);
   // The CPWD and ADMN dialogues: one answer line in states 6 to 17.
   void AdminStep(const std::string& answer);
   void AdminTask(const std::string& task);

@@ -18,6 +18,7 @@ class CSmtpThread : public CClientThread, public SmtpSessionHost {
   void Log(const std::string& text) override { LogText(text); }
   void Touch() override { CClientThread::Touch(); }
   AccountStore& accounts() override { return service().Accounts(); }
+  LoginGuard* logins() override { return &service().Logins(); }
   bool HasMailbox(const std::string& name) override;
   void EnsureMailbox(const std::string& name) override;
   bool ReadLogTail(size_t limit, std::string& out) override;
@@ -31,7 +32,7 @@ class CSmtpThread : public CClientThread, public SmtpSessionHost {
                     const std::function<void(const MessageWriter&)>& produce) override;
 
  protected:
-  void OnStart() override { session_.Start(sessions_before()); }
+  void OnStart() override { session_.Start(sessions_before(), sessions_from_address()); }
   void OnBytes(std::string_view bytes) override { session_.Receive(bytes); }
   std::string TakeOutput() override { return session_.TakeOutput(); }
   bool SessionOver() const override { return session_.ended(); }

@@ -45,6 +45,7 @@ class KestrelSheetTest : public QObject {
     QCOMPARE(f.Edit("檔案限制：")->text(), QString("2"));
     QCOMPARE(Find<QSpinBox>(f.sheet.get(), "最大連線數：")->value(), 500);
     QCOMPARE(Find<QSpinBox>(f.sheet.get(), "連線逾時(秒)：")->value(), 90);
+    QCOMPARE(Find<QSpinBox>(f.sheet.get(), "單一 IP 最大連線數：")->value(), 20);
     QVERIFY(Find<QCheckBox>(f.sheet.get(), "允許使用者遠端修改密碼")->isChecked());
     QVERIFY(!Find<QCheckBox>(f.sheet.get(), "允取傳遞外寄郵件")->isChecked());
     QCOMPARE(f.Edit("重試次數：")->text(), QString("10"));

@@ -9,7 +9,8 @@ import smtplib
 import socket
 import unittest
 
-from heron_env import REG_BINARY, MailTestCase, Osprey, encode_accounts, mailbox_files, wait_for
+from heron_env import (ADMIN_PASSWORD, REG_BINARY, MailTestCase, Osprey, encode_accounts,
+                       mailbox_files, wait_for)
 
 
 def greeting(sock):
@@ -21,6 +22,11 @@ def greeting(sock):
 
 
 class LimitsTest(MailTestCase):
+    def setUp(self):
+        super().setUp()
+        # One address holds every session here: the per-address cap is off.
+        self.home.set_number("MaxConnectionsPerIp", 0)
+
     def mail_goes_through(self):
         with smtplib.SMTP("127.0.0.1", self.server.smtp_port, timeout=10) as c:
             c.sendmail("a@remote.org", ["admin@example.com"], "Subject: after\r\n\r\nok\r\n")
@@ -64,6 +70,56 @@ class LimitsTest(MailTestCase):
         self.assertEqual(replies[21:], [b"421 Service not available. Too many users!\r\n"] * 9)
         self.assertTrue(wait_for(lambda: self.home.log_text().count("IP:  127.0.0.1") >= 30))
         self.mail_goes_through()
+
+
+class OneClientTest(MailTestCase):
+    """A client address can neither crowd others out nor guess passwords;
+    the other loopback addresses are served as usual."""
+
+    def connect(self, source, port):
+        s = socket.create_connection(("127.0.0.1", port), 5, source_address=(source, 0))
+        return s, greeting(s)
+
+    def test_sessions_per_address_are_capped(self):
+        self.home.set_number("MaxConnectionsPerIp", 3)
+        self.start()
+        held = []
+        try:
+            for _ in range(5):
+                held.append(self.connect("127.0.0.2", self.server.pop3_port))
+            held.append(self.connect("127.0.0.3", self.server.pop3_port))
+            replies = [r for _, r in held]
+        finally:
+            for s, _ in held:
+                s.close()
+        self.assertTrue(all(r.startswith(b"+OK") for r in replies[:3]), replies)
+        self.assertEqual(replies[3:5], [b"-ERR too many users\r\n"] * 2)
+        self.assertTrue(replies[5].startswith(b"+OK"), replies)
+
+    def test_a_guessing_address_is_refused_for_a_while(self):
+        self.home.set_value("UserAccounts", "Users", REG_BINARY, encode_accounts(
+            [(b"admin", b"Administrator", ADMIN_PASSWORD.encode())]))
+        self.start()
+
+        def login(source, password):
+            s, _ = self.connect(source, self.server.pop3_port)
+            with s, s.makefile("rb") as f:
+                s.sendall(b"USER admin\r\n")
+                f.readline()
+                s.sendall(b"PASS " + password + b"\r\n")
+                return f.readline()
+
+        for _ in range(10):
+            self.assertEqual(login("127.0.0.4", b"guess"), b"-ERR login failed\r\n")
+        # Now even the right password fails from there, and only from there.
+        self.assertEqual(login("127.0.0.4", ADMIN_PASSWORD.encode()), b"-ERR login failed\r\n")
+        self.assertTrue(login("127.0.0.5", ADMIN_PASSWORD.encode()).startswith(b"+OK"))
+        self.assertTrue(self.home.wait_log("Too many failed logins from 127.0.0.4"))
+        with smtplib.SMTP("127.0.0.1", self.server.smtp_port, timeout=10,
+                          source_address=("127.0.0.4", 0)) as c:
+            c.ehlo("guesser")
+            with self.assertRaises(smtplib.SMTPException):
+                c.login("admin", ADMIN_PASSWORD)
 
 
 class FreshStoreTest(MailTestCase):

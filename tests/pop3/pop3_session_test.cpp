@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/text.h"
+#include "service/login_guard.h"
 #include "service/message_file.h"
 
 namespace heron {
@@ -44,6 +45,8 @@ class FakeHost : public Pop3SessionHost {
     return true;
   }
   bool DeleteMessage(const std::string& path) override { return files.erase(path) == 1; }
+  LoginGuard* logins() override { return guard; }
+  LoginGuard* guard = nullptr;
   size_t ReceiverBytes(const std::string& path) override {
     auto it = files.find(path);
     return it == files.end() ? 0 : ReceiverLineBytes(it->second);
@@ -82,9 +85,9 @@ class Pop3SessionTest : public ::testing::Test {
     host.files[path] = content;
     return path;
   }
-  std::string Open(const std::string& ip = "192.0.2.10", int count = 1) {
+  std::string Open(const std::string& ip = "192.0.2.10", int count = 1, int same_address = 0) {
     s = std::make_unique<CPop3Socket>(cfg, ip, host);
-    s->Start(count);
+    s->Start(count, same_address);
     return s->TakeOutput();
   }
   std::string Send(const std::string& bytes) {
@@ -437,6 +440,30 @@ TEST_F(Pop3SessionTest, MarksAreCommittedOnlyByQuit) {
   EXPECT_TRUE(host.Has(a));
   EXPECT_TRUE(host.Has(b));
   EXPECT_TRUE(host.Has(c));
+}
+
+TEST_F(Pop3SessionTest, OneAddressCanNeitherCrowdOthersOutNorGuessPasswords) {
+  cfg.max_connections_per_ip = 2;
+  EXPECT_EQ(Open("192.0.2.10", 5, 2), "-ERR too many users\r\n");
+  EXPECT_NE(Open("192.0.2.10", 5, 1), "-ERR too many users\r\n");
+
+  int64_t now = 0;
+  LoginGuard guard([&] { return now; });
+  host.guard = &guard;
+  auto pass = [&](const std::string& ip, const std::string& pw) {
+    Open(ip);
+    Send("USER bob\r\n");
+    return Send("PASS " + pw + "\r\n");
+  };
+  cfg.robot_protected = false;
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(pass("192.0.2.10", "guess"), kLoginFailed);
+  EXPECT_EQ(pass("192.0.2.10", "pw"), kAuthOk);  // switched off: nothing counted
+  cfg.robot_protected = true;
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(pass("192.0.2.10", "guess"), kLoginFailed);
+  EXPECT_EQ(pass("192.0.2.10", "pw"), kLoginFailed);
+  EXPECT_EQ(pass("192.0.2.11", "pw"), kAuthOk);
+  now += LoginGuard::kBlock;
+  EXPECT_EQ(pass("192.0.2.10", "pw"), kAuthOk);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "service/accounts.h"
 #include "service/address_cache.h"
 #include "service/base64.h"
+#include "service/login_guard.h"
 #include "smtp/message_edits.h"
 #include "tests/service/memory_accounts.h"
 
@@ -25,6 +26,8 @@ class FakeHost : public SmtpSessionHost {
   void Log(const std::string& text) override { logs.push_back(text); }
   void Touch() override { ++touches; }
   AccountStore& accounts() override { return accounts_; }
+  LoginGuard* logins() override { return guard; }
+  LoginGuard* guard = nullptr;
   bool HasMailbox(const std::string& name) override { return storage.HasFolder(name); }
   void EnsureMailbox(const std::string& name) override { storage.EnsureMailbox(name); }
   bool ReadLogTail(size_t limit, std::string& out) override {
@@ -109,9 +112,9 @@ class SmtpSessionTest : public ::testing::Test {
     cfg.cc_account = Utf8ToBig5("-無-");
   }
   // Starts a session and returns the greeting.
-  std::string Open(const std::string& ip = "192.0.2.10", int count = 1) {
+  std::string Open(const std::string& ip = "192.0.2.10", int count = 1, int same_address = 0) {
     s = std::make_unique<CSmtpSocket>(cfg, ip, host);
-    s->Start(count);
+    s->Start(count, same_address);
     return s->TakeOutput();
   }
   std::string Send(const std::string& bytes) {
@@ -812,6 +815,24 @@ TEST_F(SmtpAdminTest, MailTheTraceLog) {
   Task("VLOG");
   EXPECT_EQ(Answer("ops@far.net"), "550 No local domain configured\r\n");
   EXPECT_EQ(host.stored.size(), 1u);
+}
+
+TEST_F(SmtpSessionTest, PerAddressCapAndGuardedAuth) {
+  cfg.max_connections_per_ip = 3;
+  EXPECT_EQ(Open("192.0.2.10", 5, 3), "421 Service not available. Too many users!\r\n");
+  ASSERT_TRUE(host.accounts().SetPassword("admin", "root"));
+  LoginGuard guard;
+  host.guard = &guard;
+  cfg.robot_protected = 1;
+  const std::string wrong = "AUTH PLAIN " + Base64Encode(std::string("\0admin\0x", 8)) + "\r\n";
+  const std::string right = "AUTH PLAIN " + Base64Encode(std::string("\0admin\0root", 11)) + "\r\n";
+  Open("192.0.2.10");
+  Send("EHLO c\r\n");
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(Send(wrong), "501 Authentication failed.\r\n");
+  EXPECT_EQ(Send(right), "501 Authentication failed.\r\n");
+  Open("192.0.2.99");
+  Send("EHLO c\r\n");
+  EXPECT_EQ(Send(right), "235 Authentication successful.\r\n");
 }
 
 }  // namespace
