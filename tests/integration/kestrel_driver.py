@@ -3,12 +3,13 @@ reader user would: finds controls by their visible labels. Runs under
 Debian's own Python (it has the AT-SPI bindings), inside a display and a
 session bus made by the caller.
 
-usage: kestrel_driver.py PROGRAM STEP...
+usage: kestrel_driver.py PROGRAM[,ARGUMENT...] STEP...
   set:LABEL=TEXT    types TEXT into the field labelled LABEL
   press:NAME        presses the button named NAME
   check:NAME        ticks or clears the check box NAME
   tab:NAME          selects the page whose tab is NAME
   in:TITLE          looks in the window TITLE from now on ("in:" for the whole program)
+  expect:TEXT       waits for a list item or text whose name contains TEXT
   wait-exit         waits for the program to end
 Prints "ok" when every step found its control."""
 
@@ -65,11 +66,22 @@ def find(app, name, roles, timeout=10):
     raise SystemExit("no control named %r (%s)" % (name, "/".join(roles)))
 
 
+def find_containing(app, text, timeout=20):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        for node in walk(app):
+            if text in (node.get_name() or ""):
+                return node
+        time.sleep(0.3)
+    raise SystemExit("nothing shows %r" % text)
+
+
 def main():
-    program, steps = sys.argv[1], sys.argv[2:]
+    command, steps = sys.argv[1].split(","), sys.argv[2:]
+    program = command[0]
     # The accessibility bus is up before the program looks for it.
     Atspi.get_desktop(0)
-    proc = subprocess.Popen([program], env=dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
+    proc = subprocess.Popen(command, env=dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1"))
     try:
         app = find_app(os.path.basename(program))
         root = app
@@ -87,6 +99,8 @@ def main():
                 Atspi.Action.do_action(find(root, arg, ("check box",)), 0)
             elif verb == "tab":
                 Atspi.Action.do_action(find(root, arg, ("page tab",)), 0)
+            elif verb == "expect":
+                find_containing(root, arg)
             elif verb == "wait-exit":
                 proc.wait(30)
             time.sleep(0.3)

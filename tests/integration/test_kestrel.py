@@ -12,6 +12,7 @@ import unittest
 from heron_env import ROOT, MailTestCase
 
 KESTREL = os.environ.get("KESTREL", "kestrel")
+SKYLARK = os.environ.get("SKYLARK", "skylark")
 DRIVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "kestrel_driver.py")
 RELOAD = "載入系統設定值..."
 
@@ -24,10 +25,10 @@ def desktop_available():
 
 @unittest.skipUnless(desktop_available(), "needs Xvfb, a session bus and the AT-SPI bindings")
 class KestrelDesktopTest(MailTestCase):
-    def drive(self, *steps):
+    def drive(self, *steps, program=KESTREL):
         env = dict(self.home.env, ASAN_OPTIONS="detect_leaks=0")
         r = subprocess.run(["xvfb-run", "-a", "-s", "-screen 0 1280x1024x24",
-                            "dbus-run-session", "--", "/usr/bin/python3", DRIVER, KESTREL, *steps],
+                            "dbus-run-session", "--", "/usr/bin/python3", DRIVER, program, *steps],
                            env=env, capture_output=True, text=True, timeout=120)
         self.assertIn("ok", r.stdout, "exit %d\n%s%s" % (r.returncode, r.stdout, r.stderr))
 
@@ -66,6 +67,13 @@ class KestrelDesktopTest(MailTestCase):
             self.assertEqual(pop.stat()[0], 1)
         finally:
             pop.quit()
+
+    def test_the_diagnosis_tool_runs_from_its_labelled_controls(self):
+        # Started as the applet starts it, without a DNS server: the run
+        # stops at its first check, in the result list.
+        self.drive("set:網域名稱：=Example.ORG", "press:開始測試",
+                   "expect:開始進行 [ Example.ORG ]之 DNS 與網路設定測試...",
+                   "expect:無法取得 DNS 伺服器資料。", program=SKYLARK + ",/H:placeholder.test")
 
     def test_cancel_writes_nothing_and_tells_nobody(self):
         self.start()
