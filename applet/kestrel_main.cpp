@@ -9,14 +9,13 @@
 #include <cstring>
 #include <string>
 
+#include "applet/control_panel.h"
+
+using namespace heron::kestrel;
+
 namespace {
 
 using AppletProc = int32_t (*)(void*, uint32_t, intptr_t, intptr_t);
-
-struct NewInfo {
-  uint32_t dwSize, dwFlags, dwHelpContext, lData, hIcon;
-  char szName[32], szInfo[64], szHelpFile[128];
-};
 
 // The library beside the program (the build), else in the library folder
 // the program was installed with.
@@ -54,15 +53,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "kestrel: libkestrel.so has no CPlApplet\n");
     return 1;
   }
-  if (applet(nullptr, 1 /* CPL_INIT */, 0, 0) == 0) return 1;
-  int32_t count = applet(nullptr, 2 /* CPL_GETCOUNT */, 0, 0);
+  if (applet(nullptr, CPL_INIT, 0, 0) == 0) return 1;
+  int32_t count = applet(nullptr, CPL_GETCOUNT, 0, 0);
   for (int32_t i = 0; i < count; ++i) {
-    NewInfo info{};
-    applet(nullptr, 8 /* CPL_NEWINQUIRE */, i, reinterpret_cast<intptr_t>(&info));
-    applet(nullptr, 5 /* CPL_DBLCLK */, i, info.lData);
-    applet(nullptr, 6 /* CPL_STOP */, i, info.lData);
+    NEWCPLINFOA info{};
+    applet(nullptr, CPL_NEWINQUIRE, i, reinterpret_cast<intptr_t>(&info));
+    applet(nullptr, CPL_DBLCLK, i, info.lData);
+    applet(nullptr, CPL_STOP, i, info.lData);
   }
-  applet(nullptr, 7 /* CPL_EXIT */, 0, 0);
+  applet(nullptr, CPL_EXIT, 0, 0);
   // The library stays loaded: Qt's own exit handlers may still run in it.
   return 0;
 }

@@ -28,13 +28,6 @@ QDialogButtonBox* OkCancel(QDialog* dialog) {
   return buttons;
 }
 
-QLabel* Buddy(QWidget* parent, QWidget* field, const QString& text) {
-  auto* label = new QLabel(text, parent);
-  label->setBuddy(field);
-  field->setAccessibleName(text);
-  return label;
-}
-
 // Passwords show as "*", whatever the style would draw.
 class StarPasswords : public QProxyStyle {
  public:
@@ -59,11 +52,11 @@ CAddUserDlg::CAddUserDlg(QWidget* parent, AppletHost& host) : QDialog(parent), h
   full_name_ = new QLineEdit(this);
   no_external_ = new QCheckBox(QStringLiteral("禁止寄送外部郵件"), this);
   auto* grid = new QGridLayout;
-  grid->addWidget(Buddy(this, name_, QStringLiteral("帳號：")), 0, 0);
+  grid->addWidget(BuddyLabel(this, name_, QStringLiteral("帳號：")), 0, 0);
   grid->addWidget(name_, 0, 1);
-  grid->addWidget(Buddy(this, password_, QStringLiteral("密碼：")), 1, 0);
+  grid->addWidget(BuddyLabel(this, password_, QStringLiteral("密碼：")), 1, 0);
   grid->addWidget(password_, 1, 1);
-  grid->addWidget(Buddy(this, full_name_, QStringLiteral("全名：")), 2, 0);
+  grid->addWidget(BuddyLabel(this, full_name_, QStringLiteral("全名：")), 2, 0);
   grid->addWidget(full_name_, 2, 1);
   grid->addWidget(no_external_, 3, 1);
   auto* layout = new QVBoxLayout(this);
@@ -116,9 +109,9 @@ CAddCopyRuleDlg::CAddCopyRuleDlg(QWidget* parent, AppletHost& host, const QStrin
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(new QLabel(QStringLiteral("請選擇收件人與複本寄送者帳號："), this));
   auto* grid = new QGridLayout;
-  grid->addWidget(Buddy(this, recipient_, QStringLiteral("收件人：")), 0, 0);
+  grid->addWidget(BuddyLabel(this, recipient_, QStringLiteral("收件人：")), 0, 0);
   grid->addWidget(recipient_, 0, 1);
-  grid->addWidget(Buddy(this, copy_, QStringLiteral("複本寄送：")), 1, 0);
+  grid->addWidget(BuddyLabel(this, copy_, QStringLiteral("複本寄送：")), 1, 0);
   grid->addWidget(copy_, 1, 1);
   layout->addLayout(grid);
   layout->addWidget(OkCancel(this));

@@ -32,11 +32,11 @@ namespace {
 const QStringList kPlainButtons = {QStringLiteral("新增"), QStringLiteral("編輯"),
                                    QStringLiteral("移除")};
 
-CStoredList::Spec OneColumn(const char* list, const QString& caption, const QString& column,
-                            const QString& dialog, const QString& label, const QString& add,
-                            const QString& edit) {
-  return CStoredList::FieldsSpec(list, caption, {column}, dialog, {label}, add, edit,
-                                 kPlainButtons);
+CStoredList::Setup OneColumn(const char* list, const QString& caption, const QString& column,
+                             const QString& dialog, const QString& label, const QString& add,
+                             const QString& edit) {
+  return CStoredList::FieldsSetup(list, caption, {column}, dialog, {label}, add, edit,
+                                  kPlainButtons);
 }
 
 QGroupBox* Group(QWidget* parent, const QString& caption, QWidget* content) {
@@ -52,13 +52,13 @@ QGroupBox* Group(QWidget* parent, const QString& caption, QWidget* content) {
 
 CDomainsPage::CDomainsPage(SettingsStore& store, AppletHost& host)
     : CPropertyPage(QStringLiteral("網域名稱")), store_(store), host_(host) {
-  CStoredList::Spec spec =
+  CStoredList::Setup setup =
       OneColumn("Domains", QStringLiteral("網 域 名 稱"), QStringLiteral("網 域 名 稱"),
                 QStringLiteral("新增網域"), QStringLiteral("網域名稱："),
                 QStringLiteral("新增網域名稱"), QStringLiteral("編輯網域名稱"));
-  spec.button_texts = {QStringLiteral("新增(&A)..."), QStringLiteral("編輯(&E)..."),
-                       QStringLiteral("移除(&R)")};
-  domains_ = new CStoredList(this, store_, host_, spec);
+  setup.button_texts = {QStringLiteral("新增(&A)..."), QStringLiteral("編輯(&E)..."),
+                        QStringLiteral("移除(&R)")};
+  domains_ = new CStoredList(this, store_, host_, setup);
   auto* test = new QPushButton(QStringLiteral("DNS 測試"), this);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(domains_, 1);
@@ -105,9 +105,7 @@ CUserAccountPage::CUserAccountPage(SettingsStore& store, AppletHost& host)
   auto* remove = new QPushButton(QStringLiteral("移除"), this);
   auto* refresh = new QPushButton(QStringLiteral("重整"), this);
   catch_all_ = new QComboBox(this);
-  auto* catch_label = new QLabel(QStringLiteral("無此帳號之信件轉給："), this);
-  catch_label->setBuddy(catch_all_);
-  catch_all_->setAccessibleName(catch_label->text());
+  QLabel* catch_label = BuddyLabel(this, catch_all_, QStringLiteral("無此帳號之信件轉給："));
 
   auto* buttons = new QVBoxLayout;
   for (QPushButton* b : {add, edit, remove, refresh}) buttons->addWidget(b);
@@ -285,7 +283,7 @@ void CUserAccountPage::OnCatchAll(int index) {
 
 CForwardRulesPage::CForwardRulesPage(SettingsStore& store, AppletHost& host)
     : CPropertyPage(QStringLiteral("轉寄、副本")) {
-  CStoredList::Spec forward = CStoredList::FieldsSpec(
+  CStoredList::Setup forward = CStoredList::FieldsSetup(
       "ForwardRules", QStringLiteral("轉寄規則"),
       {QStringLiteral("原 收 件 人 郵 件 地 址          "), QStringLiteral("轉 寄 到")},
       QStringLiteral("新增轉寄規則"), {QStringLiteral("收件人："), QStringLiteral("轉寄到：")},
@@ -313,7 +311,7 @@ CForwardRulesPage::CForwardRulesPage(SettingsStore& store, AppletHost& host)
   };
   forward_ = new CStoredList(this, store, host, forward);
 
-  CStoredList::Spec copy = CStoredList::FieldsSpec(
+  CStoredList::Setup copy = CStoredList::FieldsSetup(
       "CopyRules", QStringLiteral("收件副本"),
       {QStringLiteral("原 收 件 人 帳 號          "), QStringLiteral("寄 送 複 本 到")},
       QStringLiteral("新增收件複本"), {}, QStringLiteral("新增收件副本"),
@@ -349,20 +347,20 @@ CForwardRulesPage::CForwardRulesPage(SettingsStore& store, AppletHost& host)
 CIpFilterPage::CIpFilterPage(SettingsStore& store, AppletHost& host)
     : CSettingsPage(QStringLiteral("垃圾郵件 "), store, host) {
   auto ip_list = [&](const char* list, const QString& caption) {
-    CStoredList::Spec spec = CStoredList::FieldsSpec(
+    CStoredList::Setup setup = CStoredList::FieldsSetup(
         list, caption, {QStringLiteral("IP 範圍起點"), QStringLiteral("IP 範圍終點")},
         QStringLiteral("新增 IP 位址"), {}, QStringLiteral("新增 IP 位址"),
         QStringLiteral("編輯 IP 位址"), kPlainButtons);
     // Kept as "first last": a single address twice, any other separator
     // read and written as a blank.
-    spec.normalize = [](const std::string& e) { return StoredIpEntry(e); };
-    spec.columns_of = [](const std::string& e) {
+    setup.normalize = [](const std::string& e) { return StoredIpEntry(e); };
+    setup.columns_of = [](const std::string& e) {
       size_t blank = e.find(' ');
       return QStringList{FromStore(e.substr(0, blank)),
                          blank == std::string::npos ? QString() : FromStore(e.substr(blank + 1))};
     };
-    spec.ask = [&host](QWidget* parent, const QString& title, const std::string& start,
-                       std::string& entry) {
+    setup.ask = [&host](QWidget* parent, const QString& title, const std::string& start,
+                        std::string& entry) {
       CAddIPDlg dialog(parent);
       dialog.setWindowTitle(title);
       size_t blank = start.find(' ');
@@ -376,7 +374,7 @@ CIpFilterPage::CIpFilterPage(SettingsStore& store, AppletHost& host)
       entry.append(" ").append(ToStore(last));
       return true;
     };
-    return new CStoredList(this, store_, host_, spec);
+    return new CStoredList(this, store_, host_, setup);
   };
   lists_[0] = ip_list("IpFilter", QStringLiteral("自定 IP 黑名單"));
   lists_[1] = ip_list("SafeIp", QStringLiteral("IP 安全名單 ( 排除垃圾郵件檢查 )"));

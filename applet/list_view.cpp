@@ -32,12 +32,8 @@ CFieldsDialog::CFieldsDialog(QWidget* parent, const QString& template_caption,
   for (int i = 0; i < labels.size(); ++i) {
     auto* edit = new QLineEdit(this);
     edit->setMinimumWidth(260);
-    QLabel* label = nullptr;
     if (!labels[i].isEmpty()) {
-      label = new QLabel(labels[i], this);
-      label->setBuddy(edit);
-      edit->setAccessibleName(labels[i]);
-      grid->addWidget(label, i, 0);
+      grid->addWidget(BuddyLabel(this, edit, labels[i]), i, 0);
     } else {
       edit->setAccessibleName(text);
     }
@@ -54,33 +50,34 @@ CFieldsDialog::CFieldsDialog(QWidget* parent, const QString& template_caption,
 QString CFieldsDialog::Value(int index) const { return fields_[index]->text().trimmed(); }
 void CFieldsDialog::SetValue(int index, const QString& value) { fields_[index]->setText(value); }
 
-CStoredList::Spec CStoredList::FieldsSpec(const char* list, const QString& caption,
-                                          const QStringList& columns, const QString& dialog_caption,
-                                          const QStringList& labels, const QString& add_title,
-                                          const QString& edit_title,
-                                          const QStringList& button_texts) {
-  Spec spec;
-  spec.list = FindEditableList(list);
-  spec.caption = caption;
-  spec.columns = columns;
-  spec.dialog_caption = dialog_caption;
-  spec.dialog_labels = labels;
-  spec.add_title = add_title;
-  spec.edit_title = edit_title;
-  spec.button_texts = button_texts;
-  return spec;
+CStoredList::Setup CStoredList::FieldsSetup(const char* list, const QString& caption,
+                                            const QStringList& columns,
+                                            const QString& dialog_caption,
+                                            const QStringList& labels, const QString& add_title,
+                                            const QString& edit_title,
+                                            const QStringList& button_texts) {
+  Setup setup;
+  setup.list = FindEditableList(list);
+  setup.caption = caption;
+  setup.columns = columns;
+  setup.dialog_caption = dialog_caption;
+  setup.dialog_labels = labels;
+  setup.add_title = add_title;
+  setup.edit_title = edit_title;
+  setup.button_texts = button_texts;
+  return setup;
 }
 
-CStoredList::CStoredList(QWidget* parent, SettingsStore& store, AppletHost& host, Spec spec)
-    : QWidget(parent), store_(store), host_(host), spec_(std::move(spec)) {
+CStoredList::CStoredList(QWidget* parent, SettingsStore& store, AppletHost& host, Setup setup)
+    : QWidget(parent), store_(store), host_(host), setup_(std::move(setup)) {
   view_ = new QTreeWidget(this);
   view_->setRootIsDecorated(false);
   view_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  view_->setHeaderLabels(spec_.columns);
-  view_->setAccessibleName(spec_.caption);
-  add_ = new QPushButton(spec_.button_texts.value(0), this);
-  edit_ = new QPushButton(spec_.button_texts.value(1), this);
-  remove_ = new QPushButton(spec_.button_texts.value(2), this);
+  view_->setHeaderLabels(setup_.columns);
+  view_->setAccessibleName(setup_.caption);
+  add_ = new QPushButton(setup_.button_texts.value(0), this);
+  edit_ = new QPushButton(setup_.button_texts.value(1), this);
+  remove_ = new QPushButton(setup_.button_texts.value(2), this);
   auto* buttons = new QVBoxLayout;
   buttons->addWidget(add_);
   buttons->addWidget(edit_);
@@ -95,10 +92,10 @@ CStoredList::CStoredList(QWidget* parent, SettingsStore& store, AppletHost& host
   connect(remove_, &QPushButton::clicked, this, &CStoredList::Remove);
   connect(view_, &QTreeWidget::itemDoubleClicked, this, &CStoredList::Edit);
 
-  const ListSetting& ls = *spec_.list->setting;
+  const ListSetting& ls = *setup_.list->setting;
   entries_ = store_.ReadList(ls.key, ls.value).value_or(std::vector<std::string>{});
-  if (spec_.normalize) {
-    for (std::string& e : entries_) e = spec_.normalize(e);
+  if (setup_.normalize) {
+    for (std::string& e : entries_) e = setup_.normalize(e);
   }
   Fill(-1);
   FitColumns();
@@ -116,28 +113,28 @@ void CStoredList::Fill(int select) {
 void CStoredList::FitColumns() {
   for (int c = 0; c < view_->columnCount(); ++c) {
     view_->resizeColumnToContents(c);
-    int header = view_->header()->fontMetrics().horizontalAdvance(spec_.columns[c]) + 16;
+    int header = view_->header()->fontMetrics().horizontalAdvance(setup_.columns[c]) + 16;
     view_->setColumnWidth(c, std::max({view_->columnWidth(c), header, 10}));
   }
 }
 
 QStringList CStoredList::ColumnsOf(const std::string& e) const {
-  if (spec_.columns_of) return spec_.columns_of(e);
-  if (spec_.columns.size() < 2) return {FromStore(e)};
+  if (setup_.columns_of) return setup_.columns_of(e);
+  if (setup_.columns.size() < 2) return {FromStore(e)};
   size_t bar = e.find('|');
   return {FromStore(e.substr(0, bar)),
           bar == std::string::npos ? QString() : FromStore(e.substr(bar + 1))};
 }
 
 bool CStoredList::AskEntry(const QString& title, const std::string& start, std::string& entry) {
-  if (spec_.ask) {
-    if (!spec_.ask(this, title, start, entry)) return false;
-    if (spec_.normalize) entry = spec_.normalize(entry);
+  if (setup_.ask) {
+    if (!setup_.ask(this, title, start, entry)) return false;
+    if (setup_.normalize) entry = setup_.normalize(entry);
     return true;
   }
-  CFieldsDialog dialog(this, spec_.dialog_caption, spec_.dialog_labels, spec_.dialog_text);
+  CFieldsDialog dialog(this, setup_.dialog_caption, setup_.dialog_labels, setup_.dialog_text);
   dialog.setWindowTitle(title);
-  if (spec_.columns.size() > 1) {
+  if (setup_.columns.size() > 1) {
     size_t bar = start.find('|');
     dialog.SetValue(0, FromStore(start.substr(0, bar)));
     if (bar != std::string::npos) dialog.SetValue(1, FromStore(start.substr(bar + 1)));
@@ -146,17 +143,17 @@ bool CStoredList::AskEntry(const QString& title, const std::string& start, std::
   }
   if (!host_.RunDialog(dialog)) return false;
   entry = ToStore(dialog.Value(0));
-  if (spec_.columns.size() > 1) entry.append("|").append(ToStore(dialog.Value(1)));
+  if (setup_.columns.size() > 1) entry.append("|").append(ToStore(dialog.Value(1)));
   return true;
 }
 
 bool CStoredList::Accepts(const std::vector<std::string>& others, const std::string& entry,
                           bool editing) {
-  ListCheck check = CheckListAdd(*spec_.list, others, entry);
+  ListCheck check = CheckListAdd(*setup_.list, others, entry);
   if (check == ListCheck::kOk) return true;
   // A duplicate is dropped without a word; other refusals are explained.
-  if (check != ListCheck::kDuplicate && spec_.refuse) {
-    spec_.refuse(static_cast<int>(check), entry, editing);
+  if (check != ListCheck::kDuplicate && setup_.refuse) {
+    setup_.refuse(static_cast<int>(check), entry, editing);
   } else if (check != ListCheck::kDuplicate) {
     const char* text = check == ListCheck::kTooLong ? "清單已達系統可讀取的長度上限，無法再新增！"
                        : check == ListCheck::kEmpty ? "請輸入資料！"
@@ -167,14 +164,14 @@ bool CStoredList::Accepts(const std::vector<std::string>& others, const std::str
 }
 
 void CStoredList::Store() {
-  const ListSetting& ls = *spec_.list->setting;
+  const ListSetting& ls = *setup_.list->setting;
   store_.WriteList(ls.key, ls.value, entries_);
   emit changed();
 }
 
 void CStoredList::Add() {
   std::string entry;
-  if (!AskEntry(spec_.add_title, {}, entry) || !Accepts(entries_, entry, false)) return;
+  if (!AskEntry(setup_.add_title, {}, entry) || !Accepts(entries_, entry, false)) return;
   entries_.push_back(entry);
   Fill(static_cast<int>(entries_.size()) - 1);
   view_->setFocus();
@@ -190,12 +187,12 @@ void CStoredList::Edit() {
   int row = SelectedRow();
   if (row < 0 || row >= static_cast<int>(entries_.size())) return;
   std::string entry;
-  if (!AskEntry(spec_.edit_title, entries_[row], entry)) return;
+  if (!AskEntry(setup_.edit_title, entries_[row], entry)) return;
   // The edited row takes part in the duplicate check too; the length is
   // that of the list with the row replaced.
   std::vector<std::string> others = entries_;
   others.erase(others.begin() + row);
-  bool too_long_only = CheckListAdd(*spec_.list, entries_, entry) == ListCheck::kTooLong;
+  bool too_long_only = CheckListAdd(*setup_.list, entries_, entry) == ListCheck::kTooLong;
   if (!Accepts(too_long_only ? others : entries_, entry, true)) return;
   entries_[row] = entry;
   Fill(row);

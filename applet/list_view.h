@@ -41,7 +41,7 @@ class CFieldsDialog : public QDialog {
 class CStoredList : public QWidget {
   Q_OBJECT
  public:
-  struct Spec {
+  struct Setup {
     const EditableList* list;   // key, value and rules of the store's list
     QString caption;            // the list view's accessible name
     QStringList columns;        // one per part of an entry ("a|b" = two)
@@ -62,11 +62,11 @@ class CStoredList : public QWidget {
     std::function<void(int check, const std::string& entry, bool editing)> refuse;
   };
   // A list edited through a dialog of labelled fields, one per column.
-  static Spec FieldsSpec(const char* list, const QString& caption, const QStringList& columns,
-                         const QString& dialog_caption, const QStringList& labels,
-                         const QString& add_title, const QString& edit_title,
-                         const QStringList& button_texts);
-  CStoredList(QWidget* parent, SettingsStore& store, AppletHost& host, Spec spec);
+  static Setup FieldsSetup(const char* list, const QString& caption, const QStringList& columns,
+                           const QString& dialog_caption, const QStringList& labels,
+                           const QString& add_title, const QString& edit_title,
+                           const QStringList& button_texts);
+  CStoredList(QWidget* parent, SettingsStore& store, AppletHost& host, Setup setup);
 
   QTreeWidget* view() const { return view_; }
   QPushButton* add_button() const { return add_; }
@@ -96,7 +96,7 @@ class CStoredList : public QWidget {
 
   SettingsStore& store_;
   AppletHost& host_;
-  Spec spec_;
+  Setup setup_;
   std::vector<std::string> entries_;
   QTreeWidget* view_;
   QPushButton *add_, *edit_, *remove_;

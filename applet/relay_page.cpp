@@ -93,7 +93,7 @@ CRelayPage::CRelayPage(SettingsStore& store, AppletHost& host)
   mg->addWidget(mx_note);
   mx_records_ = new CStoredList(
       this, store_, host_,
-      CStoredList::FieldsSpec(
+      CStoredList::FieldsSetup(
           "MxRecords", QStringLiteral("預先定義 DNS 紀錄"),
           {QStringLiteral("網 域 名 稱        "), QStringLiteral("預 查 郵 件 主 機 位 址")},
           QStringLiteral("新增 DNS 紀錄"),

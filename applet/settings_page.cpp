@@ -111,8 +111,8 @@ std::vector<QRadioButton*> CSettingsPage::RadioField(const char* name, const QSt
   return buttons;
 }
 
-QLabel* CSettingsPage::LabelFor(QWidget* field, const QString& text) {
-  auto* label = new QLabel(text, this);
+QLabel* BuddyLabel(QWidget* parent, QWidget* field, const QString& text) {
+  auto* label = new QLabel(text, parent);
   label->setBuddy(field);
   field->setAccessibleName(text);
   return label;

@@ -26,6 +26,9 @@ class AppletHost;
 
 // The caption of the applet's own message boxes.
 QString AppletName();
+// A label of `parent` for a field: the field is its buddy and carries its
+// text as its accessible name, so the field is found by its label.
+QLabel* BuddyLabel(QWidget* parent, QWidget* field, const QString& text);
 
 class CSettingsPage : public CPropertyPage {
   Q_OBJECT
@@ -42,9 +45,7 @@ class CSettingsPage : public CPropertyPage {
   QComboBox* ChoiceField(const char* name, const QStringList& items);
   // One button per value, 0 upwards.
   std::vector<QRadioButton*> RadioField(const char* name, const QStringList& texts);
-  // A label for a field; the field is its buddy and carries its text as its
-  // accessible name.
-  QLabel* LabelFor(QWidget* field, const QString& text);
+  QLabel* LabelFor(QWidget* field, const QString& text) { return BuddyLabel(this, field, text); }
   // The setting's value as the page shows it now (Big5 for texts).
   std::string FieldText(const char* name) const;
   // Called after the fields passed their checks (the page takes them).

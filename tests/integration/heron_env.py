@@ -257,3 +257,30 @@ def run_in_namespace(case, module, suite, flag):
         case.assertNotIn("skipped", r.stderr.split("Ran")[-1])
     finally:
         shutil.rmtree(folder, ignore_errors=True)
+
+
+def namespace_module(module, suite, flag, start=None):
+    """The frame of an end-to-end module whose `suite` runs as root in a
+    network namespace of its own: whether this process is inside it, the
+    NamespaceTest case that runs the module there, and setUpModule and
+    tearDownModule, which inside run the server that `start()` launches (a
+    Popen: dnsmasq, say) for the module's length."""
+    inside = os.environ.get(flag) == "1"
+    servers = []
+
+    class NamespaceTest(unittest.TestCase):
+        @unittest.skipIf(inside, "already inside")
+        def test_inside_a_namespace(self):
+            run_in_namespace(self, module, suite, flag)
+
+    def set_up_module():
+        if inside and start:
+            servers.append(start())
+
+    def tear_down_module():
+        while servers:
+            proc = servers.pop()
+            proc.terminate()
+            proc.wait()
+
+    return inside, NamespaceTest, set_up_module, tear_down_module

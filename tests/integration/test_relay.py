@@ -11,17 +11,18 @@ import subprocess
 import time
 import unittest
 
-from heron_env import (ADMIN_PASSWORD, HERONCTL, MailTestCase, mailbox_files, run_in_namespace,
+from heron_env import (ADMIN_PASSWORD, HERONCTL, MailTestCase, mailbox_files, namespace_module,
                        wait_for)
 from relay_peers import Postfix, ScriptedSmtp, run_dnsmasq
 
-INSIDE = os.environ.get("HERON_RELAY_NETNS") == "1"
 POSTFIX, TEMPFAIL, DOWN, PEER, NOMX = "127.0.0.25", "127.0.0.21", "127.0.0.22", "127.0.0.23", \
     "127.0.0.24"
 RECORDS = [f"--mx-host={d}.test,mx.{d}.test,10" for d in ("pf", "tmp", "down", "peer")] + [
     f"--host-record=mx.pf.test,{POSTFIX}", f"--host-record=mx.tmp.test,{TEMPFAIL}",
     f"--host-record=mx.down.test,{DOWN}", f"--host-record=mx.peer.test,{PEER}",
     f"--host-record=nomx.test,{NOMX}"]
+INSIDE, NamespaceTest, setUpModule, tearDownModule = namespace_module(
+    "test_relay", "RelayTest", "HERON_RELAY_NETNS", lambda: run_dnsmasq(RECORDS))
 
 
 @unittest.skipUnless(INSIDE, "runs inside its own namespace (see NamespaceTest)")
@@ -148,23 +149,6 @@ class RelayTest(MailTestCase):
         self.assertEqual(len(reports), 1)  # the deferred notice names c only
         self.assertIn(b"\t<c@peer.test>\r\n", reports[0])
         self.assertNotIn(b"<b@peer.test>", reports[0])
-
-
-class NamespaceTest(unittest.TestCase):
-    @unittest.skipIf(INSIDE, "already inside")
-    def test_inside_a_namespace(self):
-        run_in_namespace(self, "test_relay", "RelayTest", "HERON_RELAY_NETNS")
-
-
-def setUpModule():
-    global DNSMASQ
-    DNSMASQ = run_dnsmasq(RECORDS) if INSIDE else None
-
-
-def tearDownModule():
-    if DNSMASQ:
-        DNSMASQ.terminate()
-        DNSMASQ.wait()
 
 
 if __name__ == "__main__":

@@ -4,16 +4,12 @@ itself inside a new network and mount namespace (unshare --net --mount),
 with /etc/resolv.conf and /etc/hosts bind-mounted, and dnsmasq answering the
 blocklist zone and the reverse names. No real blocklist is ever asked."""
 
-import os
 import smtplib
-import subprocess
-import time
 import unittest
 
-from heron_env import (REG_BINARY, MailTestCase, encode_list, mailbox_files, run_in_namespace,
+from heron_env import (REG_BINARY, MailTestCase, encode_list, mailbox_files, namespace_module,
                        wait_for)
-
-INSIDE = os.environ.get("HERON_SCREENING_NETNS") == "1"
+from relay_peers import run_dnsmasq
 
 # Client addresses: listed on the blocklist; a good reverse name; a name
 # without a dot; a name with a suspect keyword.
@@ -22,18 +18,16 @@ LISTED, GOOD, NODOT, DYNAMIC = "127.0.0.30", "127.0.0.31", "127.0.0.32", "127.0.
 ZONE_ERROR = "127.0.0.34"
 
 
-def run_dnsmasq(folder):
-    args = ["dnsmasq", "--no-daemon", "--port=53", "--listen-address=127.0.0.53",
-            "--bind-interfaces", "--no-resolv", "--no-hosts", "--log-facility=-",
-            "--address=/30.0.0.127.zen.spamhaus.org/127.0.0.2",
-            "--address=/30.0.0.127.sbl-xbl.spamhaus.org/127.0.0.2",
-            "--ptr-record=30.0.0.127.in-addr.arpa,listed.example.org",
-            "--ptr-record=31.0.0.127.in-addr.arpa,good.example.org",
-            "--ptr-record=32.0.0.127.in-addr.arpa,nodot",
-            "--ptr-record=33.0.0.127.in-addr.arpa,cust-33.dynamic.example.net",
-            "--address=/34.0.0.127.zen.spamhaus.org/127.255.255.254",
-            "--ptr-record=34.0.0.127.in-addr.arpa,error.example.org"]
-    return subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+RECORDS = ["--address=/30.0.0.127.zen.spamhaus.org/127.0.0.2",
+           "--address=/30.0.0.127.sbl-xbl.spamhaus.org/127.0.0.2",
+           "--ptr-record=30.0.0.127.in-addr.arpa,listed.example.org",
+           "--ptr-record=31.0.0.127.in-addr.arpa,good.example.org",
+           "--ptr-record=32.0.0.127.in-addr.arpa,nodot",
+           "--ptr-record=33.0.0.127.in-addr.arpa,cust-33.dynamic.example.net",
+           "--address=/34.0.0.127.zen.spamhaus.org/127.255.255.254",
+           "--ptr-record=34.0.0.127.in-addr.arpa,error.example.org"]
+INSIDE, NamespaceTest, setUpModule, tearDownModule = namespace_module(
+    "test_screening", "ScreeningTest", "HERON_SCREENING_NETNS", lambda: run_dnsmasq(RECORDS))
 
 
 @unittest.skipUnless(INSIDE, "runs inside its own namespace (see NamespaceTest)")
@@ -73,27 +67,6 @@ class ScreeningTest(MailTestCase):
         self.assertTrue(wait_for(lambda: len(mailbox_files(self.home, "admin")) == 2))
         for content in mailbox_files(self.home, "admin").values():
             self.assertIn(b"Subject: [--SPAM--] hi", content)
-
-
-class NamespaceTest(unittest.TestCase):
-    """Runs ScreeningTest inside a namespace of its own, as root."""
-
-    @unittest.skipIf(INSIDE, "already inside")
-    def test_inside_a_namespace(self):
-        run_in_namespace(self, "test_screening", "ScreeningTest", "HERON_SCREENING_NETNS")
-
-
-def setUpModule():
-    global DNSMASQ
-    DNSMASQ = run_dnsmasq(None) if INSIDE else None
-    if DNSMASQ:
-        time.sleep(0.5)
-
-
-def tearDownModule():
-    if DNSMASQ:
-        DNSMASQ.terminate()
-        DNSMASQ.wait()
 
 
 if __name__ == "__main__":

@@ -9,18 +9,18 @@ import subprocess
 import threading
 import unittest
 
-from heron_env import run_in_namespace
+from heron_env import namespace_module
 from relay_peers import ScriptedSmtp, run_dnsmasq
 
 SKYLARK = os.environ.get("SKYLARK", "skylark")
-INSIDE = os.environ.get("HERON_SKYLARK_NETNS") == "1"
 MX = "127.0.0.26"
 RECORDS = ["--mx-host=example.test,mx1.example.test,10",
            "--mx-host=example.test,mx2.example.test,20",
            f"--host-record=mx1.example.test,{MX}",
            "--host-record=mx2.example.test,127.0.0.27",
            "--mx-host=ghost.test,nowhere.ghost.test,10"]
-DNSMASQ = None
+INSIDE, NamespaceTest, setUpModule, tearDownModule = namespace_module(
+    "test_skylark", "SkylarkTest", "HERON_SKYLARK_NETNS", lambda: run_dnsmasq(RECORDS))
 
 
 class Echo(http.server.BaseHTTPRequestHandler):
@@ -87,23 +87,6 @@ class SkylarkTest(unittest.TestCase):
         code, out = self.run_skylark("example.test")
         self.assertEqual(code, 1)
         self.assertTrue(out.rstrip("\n").endswith("無法取得 DNS 伺服器資料。"), out)
-
-
-class NamespaceTest(unittest.TestCase):
-    @unittest.skipIf(INSIDE, "already inside")
-    def test_inside_a_namespace(self):
-        run_in_namespace(self, "test_skylark", "SkylarkTest", "HERON_SKYLARK_NETNS")
-
-
-def setUpModule():
-    global DNSMASQ
-    DNSMASQ = run_dnsmasq(RECORDS) if INSIDE else None
-
-
-def tearDownModule():
-    if DNSMASQ:
-        DNSMASQ.terminate()
-        DNSMASQ.wait()
 
 
 if __name__ == "__main__":
