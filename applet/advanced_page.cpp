@@ -62,6 +62,28 @@ CAdvancedPage::CAdvancedPage(SettingsStore& store, AppletHost& host)
                 1, 0, 1, 3);
   layout->addWidget(guard);
 
+  // TLS: the certificate, the ports encrypted from the first byte, and
+  // passwords only over an encrypted connection.
+  auto* tls = new QGroupBox(QStringLiteral("加密連線 (TLS)"), this);
+  auto* tg = new QGridLayout(tls);
+  QLineEdit* certificate = TextField("TlsCertificateFile");
+  QLineEdit* key = TextField("TlsPrivateKeyFile");
+  QSpinBox* smtps = SpinField("SmtpsPort");
+  QSpinBox* pop3s = SpinField("Pop3sPort");
+  tg->addWidget(LabelFor(certificate, QStringLiteral("憑證檔案 (PEM)：")), 0, 0);
+  tg->addWidget(certificate, 0, 1, 1, 4);
+  tg->addWidget(LabelFor(key, QStringLiteral("私密金鑰檔案 (PEM)：")), 1, 0);
+  tg->addWidget(key, 1, 1, 1, 4);
+  tg->addWidget(LabelFor(smtps, QStringLiteral("SMTPS 通訊埠：")), 2, 0);
+  tg->addWidget(smtps, 2, 1);
+  tg->addWidget(LabelFor(pop3s, QStringLiteral("POP3S 通訊埠：")), 2, 2);
+  tg->addWidget(pop3s, 2, 3);
+  tg->addWidget(new QLabel(QStringLiteral("( 0 代表不啟用 )"), this), 2, 4);
+  tg->addWidget(
+      SwitchField("TlsRequired", QStringLiteral("外部連線須先加密才能登入  ( 本機連線不受限制 )")),
+      3, 0, 1, 5);
+  layout->addWidget(tls);
+
   auto* backup_group = new QGroupBox(QStringLiteral("資料備份"), this);
   auto* bg = new QGridLayout(backup_group);
   auto* backup = new QPushButton(QStringLiteral("備份(&S)"), this);

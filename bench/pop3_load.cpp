@@ -7,7 +7,10 @@
 // so they measure the sessions from login to QUIT.
 //
 //   pop3_load --port 2110 --users pop01,pop02 --password secret [--expect 200]
-//             [--host 127.0.0.1] [--timeout 60]
+//             [--host 127.0.0.1] [--timeout 60] [--tls stls|implicit]
+//
+// With --tls, each connection encrypts after the greeting (STLS) or from
+// its first byte (implicit, a POP3S port).
 //
 // Plain POSIX sockets, one thread per connection. Every socket read and write
 // has a deadline, and the whole run is bounded by --timeout seconds.
@@ -27,6 +30,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/tls_client.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -38,6 +43,7 @@ struct Options {
   std::string password;
   long expect = -1;  // messages per mailbox; -1 accepts any count
   int timeout_seconds = 60;
+  std::string tls;  // "", "stls" or "implicit"
 };
 
 struct Result {
@@ -67,16 +73,19 @@ class Connection {
     }
   }
   ~Connection() {
+    tls_.Close();
     if (fd_ >= 0) ::close(fd_);
   }
   bool connected() const { return fd_ >= 0; }
+  // Encrypts the connection from here on (nothing may be buffered).
+  bool StartTls() { return pos_ == buf_.size() && tls_.Start(fd_); }
 
   bool Send(const std::string& line) {
     std::string out = line + "\r\n";
     size_t done = 0;
     while (done < out.size()) {
       if (Clock::now() > deadline_) return false;
-      ssize_t n = ::send(fd_, out.data() + done, out.size() - done, MSG_NOSIGNAL);
+      ssize_t n = tls_.Send(fd_, out.data() + done, out.size() - done);
       if (n <= 0) return false;
       done += static_cast<size_t>(n);
     }
@@ -130,13 +139,14 @@ class Connection {
       pos_ = 0;
     }
     char chunk[65536];
-    ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+    ssize_t n = tls_.Recv(fd_, chunk, sizeof chunk);
     if (n <= 0) return false;
     buf_.append(chunk, static_cast<size_t>(n));
     return true;
   }
 
   int fd_ = -1;
+  bench::TlsSocket tls_;
   Clock::time_point deadline_;
   std::string buf_;
   size_t pos_ = 0;
@@ -176,7 +186,12 @@ Result RunUser(const Options& o, const std::string& user, Clock::time_point dead
   Connection c(o, deadline);
   if (!c.connected()) return fail("cannot connect");
   std::string line;
+  if (o.tls == "implicit" && !c.StartTls()) return fail("TLS handshake failed");
   if (!c.ReadLine(line) || !Ok(line)) return fail("no greeting: " + line);
+  if (o.tls == "stls") {
+    if (!c.Send("STLS") || !c.ReadLine(line) || !Ok(line)) return fail("STLS: " + line);
+    if (!c.StartTls()) return fail("TLS handshake failed");
+  }
   start.Arrive();
   arrived = true;
   if (!start.Wait(deadline)) return fail("never started");
@@ -207,7 +222,7 @@ Result RunUser(const Options& o, const std::string& user, Clock::time_point dead
 void Usage() {
   std::fprintf(stderr,
                "usage: pop3_load --port P --users u1,u2,... --password PW [--expect N]\n"
-               "                 [--host 127.0.0.1] [--timeout SECONDS]\n");
+               "                 [--host 127.0.0.1] [--timeout SECONDS] [--tls stls|implicit]\n");
   std::exit(2);
 }
 
@@ -235,6 +250,8 @@ Options Parse(int argc, char** argv) {
       o.expect = std::atol(v.c_str());
     } else if (a == "--timeout") {
       o.timeout_seconds = std::atoi(v.c_str());
+    } else if (a == "--tls") {
+      o.tls = v;
     } else {
       Usage();
     }

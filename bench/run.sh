@@ -223,6 +223,12 @@ if ((peers)); then install_peers; fi
 DOMAIN=bench.test
 SENDER=loadgen@sender.example  # not a local domain: no authentication needed
 PASSWORD=benchpw
+# One certificate (ECDSA P-256) for every server's TLS.
+TLS_CERT=$WORK/tls/cert.pem TLS_KEY=$WORK/tls/key.pem
+mkdir -p "$WORK/tls"
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 \
+  -subj "/CN=localhost" -keyout "$TLS_KEY" -out "$TLS_CERT" >/dev/null 2>&1 ||
+  die "openssl could not make the test certificate"
 POP3_NAMES=()
 for i in $(seq 1 "$pop3_users"); do POP3_NAMES+=("$(printf 'pop%02d' "$i")"); done
 POP3_LIST=$(IFS=,; echo "${POP3_NAMES[*]}")
@@ -267,6 +273,8 @@ configure_osprey() {
   osprey_set number Settings CheckDNSBL 0
   osprey_set number Settings BlockDynIP 0
   osprey_set number Settings BlockDynIP2 0
+  osprey_set text Settings TlsCertificateFile "$TLS_CERT"
+  osprey_set text Settings TlsPrivateKeyFile "$TLS_KEY"
   osprey_set_binary Domains Extensions "$(hex_u16 1)$(hex_text "$DOMAIN")"
   # Relaying: every relay domain has its fixed exchanger (no DNS), the load
   # sender relays without logging in.
@@ -347,6 +355,10 @@ default_process_limit = $((idle_count + 100))
 # The log goes to a file (no syslog needed); logging stays at its default.
 maillog_file_prefixes = $PF
 maillog_file = $PF/maillog
+# STARTTLS offered, with the certificate osprey uses.
+smtpd_tls_security_level = may
+smtpd_tls_cert_file = $TLS_CERT
+smtpd_tls_key_file = $TLS_KEY
 EOF
   echo "bench@$DOMAIN bench/Maildir/" >"$PF/etc/vmailbox"
   local d
@@ -424,7 +436,9 @@ state_dir = $DC/state
 instance_name = heron-bench
 protocols = pop3
 listen = 127.0.0.1
-ssl = no
+ssl = yes
+ssl_cert = <$TLS_CERT
+ssl_key = <$TLS_KEY
 disable_plaintext_auth = no
 auth_mechanisms = plain
 log_path = $DC/dovecot.log
@@ -517,7 +531,7 @@ stop_sampler() {
 # of the greeting, listen-queue overflows and the server's peak memory.
 # Sets SMTP_RATE, SMTP_P50, SMTP_P99, SMTP_GREET99, SMTP_OVERFLOWS and
 # SMTP_PEAK_KIB (each "fail" when the run failed).
-smtp_load() {  # PORT MAILBOX_FOLDER RECIPIENT COUNT SIZE SESSIONS PIDS_FUNCTION [--flood]
+smtp_load() {  # PORT MAILBOX_FOLDER RECIPIENT COUNT SIZE SESSIONS PIDS_FUNCTION [--flood | "--tls starttls"]
   local port=$1 folder=$2 rcpt=$3 count=$4 size=$5 conc=$6 pids_of=$7 flood=${8:-} t0 t1 out o0
   SMTP_RATE=fail SMTP_P50=fail SMTP_P99=fail SMTP_GREET99=fail SMTP_OVERFLOWS=fail SMTP_PEAK_KIB=fail
   empty_folder "$folder"
@@ -636,12 +650,13 @@ fill_dovecot_mailboxes() {
 
 # Sets POP3_MPS and POP3_MIB (or "fail"), POP3_CONNECT (seconds until every
 # connection was greeted) and POP3_OVERFLOWS.
-pop3_run() {  # PORT
-  local out o0
+pop3_run() {  # PORT [stls]
+  local out o0 tls=()
+  [[ -n "${2:-}" ]] && tls=(--tls "$2")
   POP3_MPS=fail POP3_MIB=fail POP3_CONNECT=fail POP3_OVERFLOWS=0
   o0=$(listen_overflows)
   if ! out=$("$tools/pop3_load" --port "$1" --users "$POP3_LIST" --password "$PASSWORD" \
-    --expect "$pop3_messages" --timeout 120 2>"$WORK/pop3_load.err"); then
+    --expect "$pop3_messages" --timeout 120 "${tls[@]}" 2>"$WORK/pop3_load.err"); then
     log "pop3_load failed: $(head -c 300 "$WORK/pop3_load.err") $out"
     return
   fi
@@ -742,6 +757,19 @@ for ((round = 1; round <= rounds; round++)); do
     add "flood.peak.$who" "$SMTP_PEAK_KIB"
     log "  flood $who: others $SMTP_RATE msgs/s, greeting p99 $SMTP_GREET99 ms, peak ${SMTP_PEAK_KIB} KiB"
   done
+  # The same 4 KiB load with STARTTLS before the mail, a full handshake
+  # per message.
+  for who in heron peer; do
+    if [[ $who == heron ]]; then
+      smtp_load "$OSPREY_SMTP" "$OSPREY_MAILBOX" "admin@$DOMAIN" "$count" 4096 10 osprey_pids "--tls starttls"
+    else
+      ((peers)) || continue
+      smtp_load "$POSTFIX_SMTP" "$POSTFIX_MAILBOX" "bench@$DOMAIN" "$count" 4096 10 postfix_pids "--tls starttls"
+    fi
+    add "smtptls.msgs.$who" "$SMTP_RATE"; add "smtptls.p50.$who" "$SMTP_P50"
+    add "smtptls.p99.$who" "$SMTP_P99"
+    log "  SMTP over TLS $who: $SMTP_RATE msgs/s, p50 $SMTP_P50 ms, p99 $SMTP_P99 ms"
+  done
   # 2. Relaying: to one destination; then to ten, one of which never
   # answers (the figures are those of the other nine).
   if ((relay_ok)); then
@@ -771,6 +799,19 @@ for ((round = 1; round <= rounds; round++)); do
     log "  POP3 Dovecot: $POP3_MPS msgs/s, $POP3_MIB MiB/s (connecting: ${POP3_CONNECT}s," \
       "$POP3_OVERFLOWS listen queue overflows)"
   fi
+  # The same retrieval after STLS.
+  for who in heron peer; do
+    if [[ $who == heron ]]; then
+      fill_osprey_mailboxes
+      pop3_run "$OSPREY_POP3" stls
+    else
+      ((peers)) || continue
+      fill_dovecot_mailboxes
+      pop3_run "$DOVECOT_POP3" stls
+    fi
+    add pop3tls.$who "$POP3_MPS"; add pop3tlsmib.$who "$POP3_MIB"
+    log "  POP3 over TLS $who: $POP3_MPS msgs/s, $POP3_MIB MiB/s"
+  done
   # 4. Idle sessions, each server freshly started so that memory kept from
   # the loads above (or idle processes kept from an earlier round) does not
   # hide the cost of new sessions.
@@ -875,6 +916,9 @@ row "Flood: 10 sessions of 4 KiB beside one NOOP flood: msgs/s of the others" fl
 row "Flood: greeting p99 of the others, ms" flood.greet99 lower
 row "Flood: peak PSS, MiB" flood.peak lower mib
 echo "| Disk: fsyncs/s, one writer / 8 writers (no server) | $FSYNC1 / $FSYNC8 | - | - | - |"
+row "SMTP over TLS (STARTTLS per message), 4 KiB, 10 sessions: msgs/s into mailbox ($peer_smtp)" smtptls.msgs higher
+row "SMTP over TLS: p50 latency per message, ms" smtptls.p50 lower
+row "SMTP over TLS: p99 latency per message, ms" smtptls.p99 lower
 row "Relay $relay_count msgs of 4 KiB, 10 sessions, one destination: msgs/s delivered" relay.msgs higher
 row "Relay: p50 from the 250 to the exchanger's receipt, ms" relay.p50 lower
 row "Relay: p99 from the 250 to the exchanger's receipt, ms" relay.p99 lower
@@ -884,6 +928,8 @@ row "POP3 $pop3_users users x $pop3_messages msgs of $((pop3_size / 1024)) KiB: 
 row "POP3 same run: MiB/s ($peer_pop3)" pop3mib higher
 row "POP3: seconds until all $pop3_users connections were greeted (not in the rates)" pop3conn lower
 row "POP3: listen queue overflows per run" pop3ovf lower count
+row "POP3 over TLS (STLS), same load: msgs/s ($peer_pop3)" pop3tls higher
+row "POP3 over TLS: MiB/s ($peer_pop3)" pop3tlsmib higher
 row "Idle: RSS before, MiB ($peer_smtp)" idle_before lower mib
 row "Idle: RSS with $idle_count idle SMTP sessions, MiB ($peer_smtp)" idle_after lower mib
 row "Idle: RSS per connection, KiB ($peer_smtp)" idle_per lower
@@ -925,6 +971,9 @@ keep() {  # WHO: the others' rate under the flood over the rate without it
 echo "RESULT load=flood.others_kept sessions=10 heron=$(keep heron) peer=$(keep peer) ratio=-"
 echo "RESULT load=fsync sessions=1 heron=$FSYNC1 peer=- ratio=-"
 echo "RESULT load=fsync sessions=8 heron=$FSYNC8 peer=- ratio=-"
+result smtp4k_tls 10 smtptls.msgs
+result smtp4k_tls.p50_ms 10 smtptls.p50
+result smtp4k_tls.p99_ms 10 smtptls.p99
 result relay.msgs_per_s 10 relay.msgs
 result relay.p50_ms 10 relay.p50
 result relay.p99_ms 10 relay.p99
@@ -932,6 +981,8 @@ result relay_one_dead.others_msgs_per_s 10 relaydead.msgs
 result relay_one_dead.others_p99_ms 10 relaydead.p99
 result pop3 "$pop3_users" pop3
 result pop3.mib_per_s "$pop3_users" pop3mib
+result pop3_tls "$pop3_users" pop3tls
+result pop3_tls.mib_per_s "$pop3_users" pop3tlsmib
 result idle.kib_per_conn "$idle_count" idle_per
 
 # A failed figure fails the run.

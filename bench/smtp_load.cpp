@@ -14,7 +14,10 @@
 //
 //   smtp_load --port 2525 --sessions 10 --messages 1000 --size 4096
 //             --from a@x.example --to admin@y.test [--flood] [--timeout 300]
-//             [--sink DIR --sink-expect N --sink-wait 300]
+//             [--sink DIR --sink-expect N --sink-wait 300] [--tls starttls|implicit]
+//
+// With --tls, each session encrypts after the greeting and EHLO (STARTTLS,
+// then EHLO again) or from its first byte (implicit, an SMTPS port).
 //
 // Plain POSIX sockets, one thread per session; every read and write has a
 // deadline.
@@ -39,6 +42,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/tls_client.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -56,6 +61,7 @@ struct Options {
   std::string sink;
   long sink_expect = 0;
   int sink_wait = 300;
+  std::string tls;  // "", "starttls" or "implicit"
 };
 
 double WallSeconds() {
@@ -106,10 +112,11 @@ int Connect(const Options& o) {
   return fd;
 }
 
-bool SendAll(int fd, const std::string& s) {
+bool SendAll(int fd, const std::string& s, bench::TlsSocket* tls = nullptr) {
   size_t off = 0;
   while (off < s.size()) {
-    ssize_t n = ::send(fd, s.data() + off, s.size() - off, MSG_NOSIGNAL);
+    ssize_t n = tls ? tls->Send(fd, s.data() + off, s.size() - off)
+                    : ::send(fd, s.data() + off, s.size() - off, MSG_NOSIGNAL);
     if (n <= 0) return false;
     off += static_cast<size_t>(n);
   }
@@ -118,7 +125,7 @@ bool SendAll(int fd, const std::string& s) {
 
 // Reads one whole reply (its last line has a blank after the code); returns
 // the code, or 0.
-int ReadReply(int fd, std::string& pending) {
+int ReadReply(int fd, std::string& pending, bench::TlsSocket& tls) {
   for (;;) {
     size_t start = 0;
     for (;;) {
@@ -132,7 +139,7 @@ int ReadReply(int fd, std::string& pending) {
       start = end + 2;
     }
     char buf[4096];
-    ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    ssize_t n = tls.Recv(fd, buf, sizeof buf);
     if (n <= 0) return 0;
     pending.append(buf, static_cast<size_t>(n));
   }
@@ -192,6 +199,8 @@ int main(int argc, char** argv) {
       o.flood = true;
     else if (a == "--timeout")
       o.timeout_seconds = std::atoi(next().c_str());
+    else if (a == "--tls")
+      o.tls = next();
     else {
       std::fprintf(stderr, "smtp_load: unknown argument %s\n", a.c_str());
       return 2;
@@ -248,16 +257,25 @@ int main(int argc, char** argv) {
           continue;
         }
         std::string pending;
-        bool ok = ReadReply(fd, pending) == 220;
+        bench::TlsSocket tls;
+        auto say = [&](const std::string& text, int code) {
+          return SendAll(fd, text, &tls) && ReadReply(fd, pending, tls) == code;
+        };
+        bool ok = o.tls != "implicit" || tls.Start(fd);
+        ok = ok && ReadReply(fd, pending, tls) == 220;
         auto greeted = Clock::now();
-        ok = ok && SendAll(fd, "EHLO load.example\r\n") && ReadReply(fd, pending) == 250;
-        ok = ok && SendAll(fd, "MAIL FROM:<" + o.from + ">\r\n") && ReadReply(fd, pending) == 250;
-        ok = ok && SendAll(fd, "RCPT TO:<" + to + ">\r\n") && ReadReply(fd, pending) == 250;
-        ok = ok && SendAll(fd, "DATA\r\n") && ReadReply(fd, pending) == 354;
-        ok = ok && SendAll(fd, body) && ReadReply(fd, pending) == 250;
+        ok = ok && say("EHLO load.example\r\n", 250);
+        if (o.tls == "starttls") {
+          ok = ok && say("STARTTLS\r\n", 220) && tls.Start(fd) && say("EHLO load.example\r\n", 250);
+        }
+        ok = ok && say("MAIL FROM:<" + o.from + ">\r\n", 250);
+        ok = ok && say("RCPT TO:<" + to + ">\r\n", 250);
+        ok = ok && say("DATA\r\n", 354);
+        ok = ok && say(body, 250);
         auto done = Clock::now();
         double wall_done = WallSeconds();
-        if (ok) SendAll(fd, "QUIT\r\n") && ReadReply(fd, pending);
+        if (ok) say("QUIT\r\n", 221);
+        tls.Close();
         ::close(fd);
         if (!ok) {
           ++failed;

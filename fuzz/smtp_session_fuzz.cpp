@@ -67,7 +67,7 @@ heron::OspreySettings Settings() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const heron::OspreySettings settings = Settings();
   Host host;
-  heron::CSmtpSocket session(settings, "192.0.2.7", host);
+  heron::CSmtpSocket session(settings, "192.0.2.7", host, FuzzTlsPolicy(size));
   session.Start(0);
   FeedReads(session, std::string_view(reinterpret_cast<const char*>(data), size));
   return 0;

@@ -78,7 +78,10 @@ void CPop3Socket::Process(const std::string& line) {
   host_.Log(cmd == "PASS" || FirstWordUpper(line) == "PASS" ? "PASS ****" : cmd + " " + arg);
   host_.Touch();
 
-  if (cmd == "USER") {
+  if ((cmd == "USER" || cmd == "PASS") && cfg_.tls.LoginRefused(client_ip_)) {
+    // Refused already at USER, so that a client stops before its password.
+    Reply("-ERR TLS required");
+  } else if (cmd == "USER") {
     user_ = arg;
     have_user_ = true;
     Reply("+OK");
@@ -93,7 +96,11 @@ void CPop3Socket::Process(const std::string& line) {
       Reply("-ERR login failed");
     }
   } else if (cmd == "CAPA") {
-    Reply("+OK Capability list follows\r\nTOP\r\nUSER\r\nUIDL\r\n.");
+    bool stls = cfg_.tls.CanStart() && state_ == kAuthorization;
+    Reply(std::string("+OK Capability list follows\r\nTOP\r\nUSER\r\nUIDL\r\n") +
+          (stls ? "STLS\r\n." : "."));
+  } else if (cmd == "STLS" && cfg_.tls.offered) {
+    Stls();
   } else if (cmd == "QUIT") {
     Quit();
   } else if (state_ == kAuthorization) {
@@ -101,6 +108,27 @@ void CPop3Socket::Process(const std::string& line) {
   } else {
     Transaction(cmd, arg);
   }
+}
+
+void CPop3Socket::Stls() {
+  if (cfg_.tls.active) {
+    Reply("-ERR TLS already active");
+  } else if (state_ != kAuthorization) {
+    Reply("-ERR Command not valid in this state");
+  } else {
+    Reply("+OK Begin TLS negotiation");
+    tls_requested_ = true;
+    // Bytes sent after the command in clear are never taken as commands
+    // of the encrypted session.
+    lines_.TakeRest();
+  }
+}
+
+void CPop3Socket::TlsStarted() {
+  cfg_.tls.active = true;
+  tls_requested_ = false;
+  user_.clear();
+  have_user_ = false;
 }
 
 void CPop3Socket::ScanMailbox() {

@@ -5,10 +5,12 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "service/line_splitter.h"
 #include "service/mailbox_folder.h"
+#include "service/tls_policy.h"
 
 namespace heron {
 
@@ -49,6 +51,7 @@ class CPop3Socket {
     int32_t connections_limit = 500;
     int32_t max_connections_per_ip = 0;  // 0: no cap
     bool robot_protected = false;        // failed logins slow an address down
+    TlsPolicy tls;
   };
 
   CPop3Socket(Config config, std::string client_ip, Pop3SessionHost& host);
@@ -59,6 +62,11 @@ class CPop3Socket {
   void Receive(std::string_view bytes);
   std::string TakeOutput();
   bool ended() const { return ended_; }
+  // True once, after STLS was accepted: send what is pending, then hand the
+  // connection to TLS and call TlsStarted.
+  bool TakeTlsRequest() { return std::exchange(tls_requested_, false); }
+  // The handshake succeeded: the client starts its login again.
+  void TlsStarted();
 
   int state() const { return state_; }
   const std::vector<CMailMessage>& mailbox() const { return mailbox_; }
@@ -71,6 +79,7 @@ class CPop3Socket {
   bool PasswordOk(const std::string& password);
   void Reply(std::string text, LogAs log = LogAs::kWhole);
   void Process(const std::string& line);
+  void Stls();
   void Transaction(const std::string& cmd, const std::string& arg);
   void ScanMailbox();
   // The message numbered by `arg`, or an error reply already sent.
@@ -94,6 +103,7 @@ class CPop3Socket {
   LineSplitter lines_;
   std::string out_;
   bool ended_ = false;
+  bool tls_requested_ = false;
 };
 
 }  // namespace heron

@@ -12,7 +12,7 @@ CPop3Thread::CPop3Thread(ServiceHost& service, CPop3Socket::Config config,
                          const std::string& mail_folder, const std::string& peer)
     : CClientThread(service,
                     {"POP3", B5("連線逾時"), B5("無法傳遞回應，連線已中斷！"),
-                     B5("Pop3 通訊端接收錯誤： %d")},
+                     B5("Pop3 通訊端接收錯誤： %d"), B5("TLS 交握失敗：%s")},
                     peer),
       mail_root_(MailRoot(mail_folder)),
       session_(std::move(config), peer, *this) {}

@@ -29,6 +29,8 @@ class CPop3Thread : public CClientThread, public Pop3SessionHost {
   bool SessionOver() const override { return session_.ended(); }
   // The service's current value, not a copy: a reload applies at once.
   int TimeoutSeconds() const override { return service().CurrentTimeout(); }
+  bool TakeTlsRequest() override { return session_.TakeTlsRequest(); }
+  void OnTlsStarted() override { session_.TlsStarted(); }
 
  private:
   std::string mail_root_;

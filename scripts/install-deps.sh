@@ -6,7 +6,7 @@
 # are never started by the install: the tests and the benchmark run their
 # own instances, on loopback, from folders of their own.
 set -euo pipefail
-packages=(build-essential cmake ninja-build pkg-config libasio-dev libsqlite3-dev sqlite3)
+packages=(build-essential cmake ninja-build pkg-config libasio-dev libsqlite3-dev sqlite3 libssl-dev)
 # The desktop programs: Qt 6, its Traditional Chinese texts, a CJK font.
 desktop=(qt6-base-dev qt6-translations-l10n fonts-wqy-microhei)
 daemons=()
@@ -17,6 +17,8 @@ for arg in "$@"; do
       # dnsmasq package would start; the DNS tests run their own on loopback.
       packages+=(googletest libgtest-dev python3 clang libclang-rt-dev curl dnsmasq-base iproute2)
       daemons+=(postfix)  # the relay tests' remote exchanger
+      # Real TLS clients (swaks needs Net::SSLeay for --tls).
+      packages+=(openssl swaks libnet-ssleay-perl fetchmail)
       # The package test builds the package and checks the unit.
       packages+=(dpkg-dev file systemd)
       # The desktop programs, and their end-to-end tests on a virtual display

@@ -46,6 +46,11 @@ bool CClientThread::Start(asio::ip::tcp::socket accepted) {
   return true;
 }
 
+void CClientThread::UseTls(std::shared_ptr<TlsContext> context, bool implicit) {
+  tls_context_ = std::move(context);
+  implicit_tls_ = implicit && tls_context_;
+}
+
 void CClientThread::LogText(const std::string& text, int level) {
   service_.PostLog(level, thread_id_, std::string("<") + texts_.tag + "> " + text);
 }
@@ -77,11 +82,19 @@ void CClientThread::ThreadMain(std::shared_ptr<CClientThread> self) {
   // Whatever one session meets (memory exhausted by a huge message, say)
   // ends that session, never the service.
   try {
-    OnStart();
-    for (;;) {
+    // A port encrypted from the first byte serves nobody who fails the
+    // handshake.
+    bool started = !implicit_tls_ || Handshake();
+    if (started) OnStart();
+    while (started) {
       std::string out = TakeOutput();
       if (!out.empty()) {
         if (!Send(std::move(out))) break;
+        continue;
+      }
+      if (TakeTlsRequest()) {
+        if (!Handshake()) break;
+        OnTlsStarted();
         continue;
       }
       if (SessionOver()) break;
@@ -138,19 +151,46 @@ CClientThread::Wait CClientThread::Await(const std::function<void()>& start) {
   return outcome;
 }
 
+bool CClientThread::Handshake() {
+  if (quit_ || !tls_context_ || tls_) return false;
+  auto stream =
+      std::make_shared<asio::ssl::stream<asio::ip::tcp::socket&>>(*socket_, tls_context_->native());
+  Wait w = Await([this, self = shared_from_this(), stream] {
+    stream->async_handshake(asio::ssl::stream_base::server,
+                            [this, self, stream](const asio::error_code& ec) {
+                              result_ = ec;
+                              Complete();
+                            });
+  });
+  if (w != Wait::kDone) return false;
+  if (result_) {
+    LogText(StrPrintf(texts_.tls_failed, result_.message().c_str()), 1);
+    return false;
+  }
+  tls_ = std::move(stream);
+  Touch();
+  return true;
+}
+
 std::optional<size_t> CClientThread::Receive() {
   if (quit_) return std::nullopt;
   Wait w = Await([this, self = shared_from_this()] {
-    socket_->async_read_some(asio::buffer(buffer_),
-                             [this, self](const asio::error_code& ec, size_t n) {
-                               result_ = ec;
-                               transferred_ = n;
-                               Complete();
-                             });
+    auto done = [this, self](const asio::error_code& ec, size_t n) {
+      result_ = ec;
+      transferred_ = n;
+      Complete();
+    };
+    if (tls_) {
+      tls_->async_read_some(asio::buffer(buffer_), done);
+    } else {
+      socket_->async_read_some(asio::buffer(buffer_), done);
+    }
   });
   if (w != Wait::kDone) return std::nullopt;
   if (result_) {
-    if (result_ != asio::error::eof && result_ != asio::error::operation_aborted) {
+    // A TLS client that closes without its close notice has just gone.
+    if (result_ != asio::error::eof && result_ != asio::error::operation_aborted &&
+        result_ != asio::ssl::error::stream_truncated) {
       LogText(StrPrintf(texts_.receive_error, result_.value()), 1);
     }
     return std::nullopt;
@@ -165,17 +205,22 @@ bool CClientThread::Send(std::string text) {
   // Piece by piece on the loop, noting progress for the time-out.
   auto write_rest = std::make_shared<std::function<void(size_t)>>();
   *write_rest = [this, self = shared_from_this(), write_rest](size_t sent) {
-    socket_->async_write_some(asio::buffer(writing_.data() + sent, writing_.size() - sent),
-                              [this, self, write_rest, sent](const asio::error_code& ec, size_t n) {
-                                last_progress_ = Now();
-                                if (!ec && sent + n < writing_.size()) {
-                                  (*write_rest)(sent + n);
-                                  return;
-                                }
-                                result_ = ec;
-                                *write_rest = nullptr;  // ends the cycle of owners
-                                Complete();
-                              });
+    auto piece = asio::buffer(writing_.data() + sent, writing_.size() - sent);
+    auto done = [this, self, write_rest, sent](const asio::error_code& ec, size_t n) {
+      last_progress_ = Now();
+      if (!ec && sent + n < writing_.size()) {
+        (*write_rest)(sent + n);
+        return;
+      }
+      result_ = ec;
+      *write_rest = nullptr;  // ends the cycle of owners
+      Complete();
+    };
+    if (tls_) {
+      tls_->async_write_some(piece, done);
+    } else {
+      socket_->async_write_some(piece, done);
+    }
   };
   Wait w = Await([write_rest] { (*write_rest)(0); });
   writing_.clear();
@@ -192,10 +237,28 @@ void CClientThread::CloseSocket() {
   auto closed = std::make_shared<std::promise<void>>();
   auto ran = closed->get_future();
   asio::post(socket_->get_executor(), [this, self = shared_from_this(), closed] {
-    asio::error_code ec;
-    socket_->shutdown(asio::ip::tcp::socket::shutdown_both, ec);
-    socket_->close(ec);
-    closed->set_value();
+    auto close = [this, self, closed] {
+      asio::error_code ec;
+      socket_->shutdown(asio::ip::tcp::socket::shutdown_both, ec);
+      socket_->close(ec);
+      closed->set_value();
+    };
+    if (!tls_) {
+      close();
+      return;
+    }
+    // TLS ends with a close notice; a client that does not answer it within
+    // a second is not waited for.
+    auto timer =
+        std::make_shared<asio::steady_timer>(socket_->get_executor(), std::chrono::seconds(1));
+    timer->async_wait([this, self](const asio::error_code& ec) {
+      asio::error_code ignored;
+      if (!ec) socket_->cancel(ignored);
+    });
+    tls_->async_shutdown([timer, close](const asio::error_code&) {
+      timer->cancel();
+      close();
+    });
   });
   // A loop that has stopped runs nothing more: the socket then closes with
   // this object.

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/tls.h"
 #include "service/service_host.h"
 #include "service/session_thread.h"
 
@@ -28,6 +29,7 @@ struct ClientTexts {
   const char* timed_out;      // inactivity time-out
   const char* send_failed;    // a reply could not be sent
   const char* receive_error;  // printf format with the error number
+  const char* tls_failed;     // printf format with the reason
 };
 
 class CClientThread : public CSessionThread, public std::enable_shared_from_this<CClientThread> {
@@ -39,6 +41,10 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   // session lives) and starts the thread. False when the thread cannot be
   // made; the connection is then closed.
   bool Start(asio::ip::tcp::socket accepted);
+  // Before Start: the certificate the session may use, and whether the
+  // connection is encrypted from its first byte (the handshake then comes
+  // before the engine starts).
+  void UseTls(std::shared_ptr<TlsContext> context, bool implicit);
 
   uint32_t ThreadId() const override { return thread_id_; }
   void PostQuit() override;
@@ -56,6 +62,10 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   virtual bool SessionOver() const = 0;
   // Seconds of silence after which the session is dropped.
   virtual int TimeoutSeconds() const = 0;
+  // Whether the engine asked for TLS once its pending replies are sent, and
+  // the news that the handshake succeeded.
+  virtual bool TakeTlsRequest() { return false; }
+  virtual void OnTlsStarted() {}
 
   // Posts one log line, prefixed "<TAG> ", to the service (level 1 error,
   // 2 information).
@@ -78,6 +88,9 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   std::optional<size_t> Receive();
   // Sends the whole text; false when the session ends.
   bool Send(std::string text);
+  // The server side of a TLS handshake; false (logged) when it failed or
+  // the session ends.
+  bool Handshake();
   // Runs `start` on the network loop, then waits for `done`, checking the
   // time-out and the quit request once a second.
   Wait Await(const std::function<void()>& start);
@@ -88,6 +101,10 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   ServiceHost& service_;
   ClientTexts texts_;
   std::optional<asio::ip::tcp::socket> socket_;
+  std::shared_ptr<TlsContext> tls_context_;
+  bool implicit_tls_ = false;
+  // Once the handshake succeeded, every read and write goes through it.
+  std::shared_ptr<asio::ssl::stream<asio::ip::tcp::socket&>> tls_;
   std::string peer_;
   std::array<char, 4096> buffer_{};
   std::string writing_;

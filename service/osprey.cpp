@@ -66,11 +66,11 @@ void COsprey::ClearTraceLog() {
   log_.Run([](TraceLog& t) { t.Clear(); });
 }
 
-void COsprey::LogLoadProblem(const std::string& text) {
+void COsprey::LogLoadProblem(const std::string& text, int level) {
   if (log_open_) {
-    Log(1, text);
+    Log(level, text);
   } else {
-    pending_load_problems_.push_back(text);
+    pending_load_problems_.emplace_back(level, text);
   }
 }
 
@@ -266,6 +266,7 @@ void COsprey::LoadSettings(LoadMode mode) {
     log_.Run([](TraceLog& t) { t.Close(); });
     OpenTraceLog();
   }
+  LoadTls(mode);
   {
     std::lock_guard<std::mutex> lock(snapshot_mu_);
     snapshot_ = std::make_shared<const OspreySettings>(settings_);
@@ -285,7 +286,7 @@ bool COsprey::StartServers() {
   if (servers_running_) return true;
   LoadSettings(LoadMode::kStart);
   OpenTraceLog();
-  for (const std::string& line : pending_load_problems_) Log(1, line);
+  for (const auto& [level, line] : pending_load_problems_) Log(level, line);
   pending_load_problems_.clear();
   // What a stopped service left is distributed first, once per run.
   if (!leftovers_taken_) {
@@ -296,10 +297,7 @@ bool COsprey::StartServers() {
   }
 
   // What a failed start left open goes first: its port is wanted again.
-  network_.Call([this] {
-    pop3_listener_.reset();
-    smtp_listener_.reset();
-  });
+  CloseListeners();
   pop3_listener_ = OpenListener(
       settings_.port,
       {B5("<POP3> 無法以通訊埠 %d  建立 POP3 通訊端。"),
@@ -312,6 +310,14 @@ bool COsprey::StartServers() {
        B5("<SMTP> 無法以通訊埠 %d 啟動 SMTP 行程。"), B5("<SMTP> 行程已啟動，通訊埠 %d。")},
       [this](asio::ip::tcp::socket s) { HandOver(std::move(s), &COsprey::AcceptSmtp); });
   if (!smtp_listener_) return false;
+  // The encrypted ports are extras: one that cannot open is logged, and the
+  // service runs without it.
+  pop3s_listener_ = OpenTlsListener(settings_.pop3s_port, "POP3", [this](asio::ip::tcp::socket s) {
+    HandOver(std::move(s), &COsprey::AcceptPop3, true);
+  });
+  smtps_listener_ = OpenTlsListener(settings_.smtps_port, "SMTP", [this](asio::ip::tcp::socket s) {
+    HandOver(std::move(s), &COsprey::AcceptSmtp, true);
+  });
   servers_running_ = true;
 
   minute_->Reset();
@@ -348,10 +354,7 @@ void COsprey::StopServers(bool keep_sessions) {
   servers_running_ = false;
   // The listeners close on their own loop; connections handed over before
   // that get their threads, and are stopped with the others.
-  network_.Call([this] {
-    pop3_listener_.reset();
-    smtp_listener_.reset();
-  });
+  CloseListeners();
   session_starter_.Flush();
   if (!keep_sessions) {
     StopSessionThreads(pop3_threads_);
@@ -567,7 +570,7 @@ void COsprey::OnMinuteTimer() {
 namespace heron {
 
 void COsprey::HandOver(asio::ip::tcp::socket socket,
-                       void (COsprey::*accept)(asio::ip::tcp::socket)) {
+                       void (COsprey::*accept)(asio::ip::tcp::socket, bool), bool implicit_tls) {
   // Beyond what the descriptors allow, a connection is closed at once.
   if (open_connections_ >= max_connections_) {
     asio::error_code ec;
@@ -576,33 +579,98 @@ void COsprey::HandOver(asio::ip::tcp::socket socket,
   }
   ++open_connections_;
   auto held = std::make_shared<asio::ip::tcp::socket>(std::move(socket));
-  session_starter_.Post([this, held, accept] { (this->*accept)(std::move(*held)); });
+  session_starter_.Post(
+      [this, held, accept, implicit_tls] { (this->*accept)(std::move(*held), implicit_tls); });
 }
 
-void COsprey::AcceptSmtp(asio::ip::tcp::socket socket) {
+void COsprey::AcceptSmtp(asio::ip::tcp::socket socket, bool implicit_tls) {
   std::shared_ptr<const OspreySettings> snapshot = Snapshot();
+  std::shared_ptr<TlsContext> tls = Tls();
+  TlsPolicy policy{tls != nullptr, snapshot->tls_required != 0, implicit_tls};
   std::string peer = CClientThread::PeerAddress(socket);
   StartSession(
       smtp_threads_,
       [&] {
-        return std::make_shared<CSmtpThread>(*this, *snapshot, peer, passed_cache_,
-                                             rejected_cache_);
+        auto thread = std::make_shared<CSmtpThread>(*this, *snapshot, peer, passed_cache_,
+                                                    rejected_cache_, policy);
+        thread->UseTls(tls, implicit_tls);
+        return thread;
       },
       std::move(socket));
 }
 
-void COsprey::AcceptPop3(asio::ip::tcp::socket socket) {
+void COsprey::AcceptPop3(asio::ip::tcp::socket socket, bool implicit_tls) {
   std::shared_ptr<const OspreySettings> snapshot = Snapshot();
+  std::shared_ptr<TlsContext> tls = Tls();
   std::string peer = CClientThread::PeerAddress(socket);
   StartSession(
       pop3_threads_,
       [&] {
-        CPop3Socket::Config config{snapshot->ip_filter, snapshot->connections_limit,
+        CPop3Socket::Config config{snapshot->ip_filter,
+                                   snapshot->connections_limit,
                                    snapshot->max_connections_per_ip,
-                                   snapshot->robot_protected != 0};
-        return std::make_shared<CPop3Thread>(*this, std::move(config), snapshot->mail_folder, peer);
+                                   snapshot->robot_protected != 0,
+                                   {tls != nullptr, snapshot->tls_required != 0, implicit_tls}};
+        auto thread =
+            std::make_shared<CPop3Thread>(*this, std::move(config), snapshot->mail_folder, peer);
+        thread->UseTls(tls, implicit_tls);
+        return thread;
       },
       std::move(socket));
+}
+
+std::shared_ptr<TlsContext> COsprey::Tls() {
+  std::lock_guard<std::mutex> lock(snapshot_mu_);
+  return tls_;
+}
+
+void COsprey::LoadTls(LoadMode mode) {
+  const std::string& cert = settings_.tls_certificate_file;
+  const std::string& key = settings_.tls_private_key_file;
+  std::shared_ptr<TlsContext> loaded;
+  if (cert.empty() && key.empty()) {
+    // No certificate: every reply stays as without TLS.
+  } else if (cert.empty() || key.empty()) {
+    LogLoadProblem(
+        B5("TLS 設定不完整：TlsCertificateFile 與 TlsPrivateKeyFile 都必須設定，"
+           "TLS 未啟用。"));
+  } else {
+    std::string error;
+    loaded = TlsContext::Load(cert, key, error);
+    if (loaded) {
+      LogLoadProblem(StrPrintf(B5("已載入 TLS 憑證 %s"), cert.c_str()), 2);
+    } else if (mode == LoadMode::kReload && Tls()) {
+      // A renewal caught half-written keeps the certificate that works.
+      LogLoadProblem(StrPrintf(B5("無法載入 TLS 憑證：%s，沿用原有憑證。"), error.c_str()));
+      return;
+    } else {
+      LogLoadProblem(StrPrintf(B5("無法載入 TLS 憑證：%s，TLS 未啟用。"), error.c_str()));
+    }
+  }
+  std::lock_guard<std::mutex> lock(snapshot_mu_);
+  tls_ = std::move(loaded);
+}
+
+std::unique_ptr<CListenSocket> COsprey::OpenTlsListener(int32_t port, const char* tag,
+                                                        CListenSocket::AcceptHandler accept) {
+  if (port <= 0) return nullptr;
+  if (!Tls()) {
+    Log(1, StrPrintf(B5("<%s> 沒有可用的 TLS 憑證，不啟動加密通訊埠 %d。"), tag, port));
+    return nullptr;
+  }
+  std::string create = StrPrintf(B5("<%s> 無法以通訊埠 %%d 建立加密通訊端。"), tag);
+  std::string listen = StrPrintf(B5("<%s> 無法以通訊埠 %%d 啟動加密行程。"), tag);
+  std::string started = StrPrintf(B5("<%s> 加密行程已啟動，通訊埠 %%d。"), tag);
+  return OpenListener(port, {create.c_str(), listen.c_str(), started.c_str()}, std::move(accept));
+}
+
+void COsprey::CloseListeners() {
+  network_.Call([this] {
+    pop3_listener_.reset();
+    smtp_listener_.reset();
+    pop3s_listener_.reset();
+    smtps_listener_.reset();
+  });
 }
 
 void COsprey::StartSession(std::list<std::shared_ptr<CSessionThread>>& threads,

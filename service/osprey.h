@@ -18,6 +18,7 @@
 #include "platform/message_window.h"
 #include "platform/named_objects.h"
 #include "platform/network_loop.h"
+#include "platform/tls.h"
 #include "platform/worker_thread.h"
 #include "relay/relay_thread.h"
 #include "service/accounts.h"
@@ -95,8 +96,12 @@ class COsprey : public CNTService, public ServiceHost {
 
   // Accepted connections (session starter thread): a session thread per
   // connection, with a snapshot of the settings.
-  void AcceptSmtp(asio::ip::tcp::socket socket);
-  void AcceptPop3(asio::ip::tcp::socket socket);
+  // `implicit_tls`: the connection came to a port encrypted from its first
+  // byte.
+  void AcceptSmtp(asio::ip::tcp::socket socket, bool implicit_tls = false);
+  void AcceptPop3(asio::ip::tcp::socket socket, bool implicit_tls = false);
+  // The certificate in force (null: none); replaced whole at each load.
+  std::shared_ptr<TlsContext> Tls();
 
  protected:
   void SetNamedEvent() override;
@@ -117,16 +122,22 @@ class COsprey : public CNTService, public ServiceHost {
   void ServiceEventWatcher();
   // Enters a session thread in its live list and starts it on the socket.
   // Gives an accepted connection to the session starter (network loop).
-  void HandOver(asio::ip::tcp::socket socket, void (COsprey::*accept)(asio::ip::tcp::socket));
+  void HandOver(asio::ip::tcp::socket socket, void (COsprey::*accept)(asio::ip::tcp::socket, bool),
+                bool implicit_tls = false);
   // Enters a new session thread in its live list and starts it on the
   // socket (session starter).
   void StartSession(std::list<std::shared_ptr<CSessionThread>>& threads,
                     const std::function<std::shared_ptr<CClientThread>()>& make,
                     asio::ip::tcp::socket socket);
   void StopSessionThreads(std::list<std::shared_ptr<CSessionThread>>& threads);
-  // Logs a problem met while loading settings; kept until the log opens
-  // when the log is not open yet.
-  void LogLoadProblem(const std::string& text);
+  // Logs a line about loading settings (level 1: a problem); kept until
+  // the log opens when the log is not open yet.
+  void LogLoadProblem(const std::string& text, int level = 1);
+  // Loads the TLS certificate the settings name (start and reload).
+  void LoadTls(LoadMode mode);
+  // Opens the implicit TLS listener of a protocol when its port is set.
+  std::unique_ptr<CListenSocket> OpenTlsListener(int32_t port, const char* tag,
+                                                 CListenSocket::AcceptHandler accept);
 
   SettingsStore store_;
   // Writes the trace log on a thread of its own; outlives every other member.
@@ -159,6 +170,10 @@ class COsprey : public CNTService, public ServiceHost {
 
   std::unique_ptr<CListenSocket> pop3_listener_;
   std::unique_ptr<CListenSocket> smtp_listener_;
+  std::unique_ptr<CListenSocket> pop3s_listener_;
+  std::unique_ptr<CListenSocket> smtps_listener_;
+  // Closes every listener, on the network loop.
+  void CloseListeners();
   std::array<std::unique_ptr<CRelayThreadBase>, kRelayKinds> relay_threads_;
   std::shared_ptr<RelayFileClaims> relay_claims_ = std::make_shared<RelayFileClaims>();
   RelayConfig RelayConfigOf(const OspreySettings& s) const;
@@ -167,7 +182,8 @@ class COsprey : public CNTService, public ServiceHost {
   AccountStore accounts_;  // holds the settings lock
   std::mutex snapshot_mu_;
   std::shared_ptr<const OspreySettings> snapshot_;
-  CDistribution distribution_;  // runs on the distribution worker only
+  std::shared_ptr<TlsContext> tls_;  // under snapshot_mu_
+  CDistribution distribution_;       // runs on the distribution worker only
   bool leftovers_taken_ = false;
   // Drop files waiting for the distribution worker, in arrival order.
   std::mutex drops_mu_;
@@ -182,7 +198,7 @@ class COsprey : public CNTService, public ServiceHost {
   NamedEvent clear_log_event_;
   std::thread watcher_;
 
-  std::vector<std::string> pending_load_problems_;
+  std::vector<std::pair<int, std::string>> pending_load_problems_;
   bool log_open_ = false;
   bool servers_running_ = false;
   // Distributes drop files one at a time, in the order they arrive, so that

@@ -67,6 +67,13 @@ const std::vector<ScalarSetting>& Table() {
       // Guards against one client: failed logins, sessions at once.
       Switch("RobotProtected", 1, &S::robot_protected),
       Number("MaxConnectionsPerIp", 20, &S::max_connections_per_ip, 0, 9999),
+      // TLS: the certificate chain and key (PEM files), the ports encrypted
+      // from the first byte (0: none), and whether passwords need TLS.
+      Text("TlsCertificateFile", "", &S::tls_certificate_file).Limit(1023),
+      Text("TlsPrivateKeyFile", "", &S::tls_private_key_file).Limit(1023),
+      Number("SmtpsPort", 0, &S::smtps_port, 0, 65535),
+      Number("Pop3sPort", 0, &S::pop3s_port, 0, 65535),
+      Switch("TlsRequired", 1, &S::tls_required),
       // Read by the applet only.
       Text("StartTime", "", nullptr),
   };

@@ -57,8 +57,13 @@ struct OspreySettings {
   std::string cc_account;         // CcAccount, kNoCcAccount = none
   std::string catch_all_account;  // CatchAllAccount, kCatchAllOff = off
   int32_t scan_interval;
-  int32_t robot_protected;         // RobotProtected: login throttling
-  int32_t max_connections_per_ip;  // MaxConnectionsPerIp, 0 = no cap
+  int32_t robot_protected;           // RobotProtected: login throttling
+  int32_t max_connections_per_ip;    // MaxConnectionsPerIp, 0 = no cap
+  std::string tls_certificate_file;  // TlsCertificateFile, PEM chain
+  std::string tls_private_key_file;  // TlsPrivateKeyFile, PEM
+  int32_t smtps_port;                // SmtpsPort, 0 = off
+  int32_t pop3s_port;                // Pop3sPort, 0 = off
+  int32_t tls_required;              // TlsRequired: logins only over TLS
 
   std::vector<std::string> mx_records;
   std::vector<std::string> domains;

@@ -18,8 +18,9 @@ constexpr const char* kNotAuthenticated = "551 Client was not authenticated";
 
 }  // namespace
 
-CSmtpSocket::CSmtpSocket(OspreySettings snapshot, std::string client_ip, SmtpSessionHost& host)
-    : cfg_(std::move(snapshot)), client_ip_(std::move(client_ip)), host_(host) {}
+CSmtpSocket::CSmtpSocket(OspreySettings snapshot, std::string client_ip, SmtpSessionHost& host,
+                         TlsPolicy tls)
+    : cfg_(std::move(snapshot)), client_ip_(std::move(client_ip)), host_(host), tls_(tls) {}
 
 void CSmtpSocket::Start(int session_count, int same_address) {
   bool per_address = cfg_.max_connections_per_ip > 0 && same_address >= cfg_.max_connections_per_ip;
@@ -153,9 +154,17 @@ void CSmtpSocket::Dispatch(const std::string& line) {
     helo_ = arg;
     authenticated_ = false;
     state_ = kReady;
-    Reply("250-Supported extensions:\r\n250-AUTH PLAIN LOGIN\r\n250-VRFY\r\n250 OK");
+    // AUTH is not offered while it would be refused; STARTTLS is offered
+    // while it can be taken.
+    std::string reply = "250-Supported extensions:\r\n";
+    if (!tls_.LoginRefused(client_ip_)) reply += "250-AUTH PLAIN LOGIN\r\n";
+    reply += "250-VRFY\r\n";
+    if (tls_.CanStart()) reply += "250-STARTTLS\r\n";
+    Reply(reply + "250 OK");
+  } else if (cmd == "STARTTLS" && tls_.offered) {
+    StartTls(arg);
   } else if (cmd == "AUTH" || cmd == "AUTH=LOGIN") {
-    Auth(arg);
+    if (!LoginNeedsTls()) Auth(arg);
   } else if (cmd == "MAIL") {
     Mail(arg);
   } else if (cmd == "RCPT") {
@@ -190,14 +199,49 @@ void CSmtpSocket::Dispatch(const std::string& line) {
                     cfg_.relay_messages ? "INT" : "LOC", cfg_.dns_server.c_str(), 420018),
           false);
   } else if (cmd == "CPWD" && cfg_.cpwd_remote) {
+    if (LoginNeedsTls()) return;
     state_ = kCpwdUser;
     Reply(kUserPrompt);
   } else if (cmd == "ADMN" && cfg_.manage_remote) {
+    if (LoginNeedsTls()) return;
     state_ = kAdmnPassword;
     Reply(kPasswordPrompt);
   } else {
     Reply("500 Command not implemented.");
   }
+}
+
+void CSmtpSocket::StartTls(const std::string& arg) {
+  if (tls_.active) {
+    Reply("503 TLS already active");
+  } else if (!arg.empty()) {
+    Reply("501 Syntax error (no parameters allowed)");
+  } else {
+    Reply("220 Ready to start TLS");
+    tls_requested_ = true;
+    // Whatever the client sent after the command was sent in clear, where
+    // anyone on the way could have put it: it is dropped, never taken as
+    // commands of the encrypted session.
+    lines_.TakeRest();
+  }
+}
+
+void CSmtpSocket::TlsStarted() {
+  tls_.active = true;
+  tls_requested_ = false;
+  // Nothing learnt before the handshake counts after it.
+  state_ = kConnected;
+  helo_.clear();
+  authenticated_ = false;
+  no_external_mail_ = 0;
+  spam_mark_ = false;
+  ResetEnvelope();
+}
+
+bool CSmtpSocket::LoginNeedsTls() {
+  if (!tls_.LoginRefused(client_ip_)) return false;
+  Reply("530 Must issue a STARTTLS command first");
+  return true;
 }
 
 void CSmtpSocket::Auth(const std::string& arg) {

@@ -7,11 +7,13 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "service/accounts.h"
 #include "service/line_splitter.h"
 #include "service/settings.h"
+#include "service/tls_policy.h"
 #include "smtp/message_data.h"
 #include "smtp/screening.h"
 
@@ -92,7 +94,8 @@ class CSmtpSocket {
   // Largest read handed to Receive.
   static constexpr size_t kReadSize = 4096;
 
-  CSmtpSocket(OspreySettings snapshot, std::string client_ip, SmtpSessionHost& host);
+  CSmtpSocket(OspreySettings snapshot, std::string client_ip, SmtpSessionHost& host,
+              TlsPolicy tls = {});
 
   // Connection start: the connection limit, then the connect-time address
   // filter, then the greeting.
@@ -104,6 +107,12 @@ class CSmtpSocket {
   std::string TakeOutput();
   // True once the session must end: send what is pending, then close.
   bool ended() const { return ended_; }
+  // True once, after STARTTLS was accepted: send what is pending, then
+  // hand the connection to TLS and call TlsStarted.
+  bool TakeTlsRequest() { return std::exchange(tls_requested_, false); }
+  // The handshake succeeded: the session starts over, as if just greeted.
+  void TlsStarted();
+  bool tls_active() const { return tls_.active; }
 
   int state() const { return state_; }
   bool authenticated() const { return authenticated_; }
@@ -123,6 +132,9 @@ class CSmtpSocket {
   void ProcessLines();
   void Dispatch(const std::string& line);
   void Auth(const std::string& arg);
+  void StartTls(const std::string& arg);
+  // Refuses a password dialogue that must wait for TLS (reply sent).
+  bool LoginNeedsTls();
   void Login(const std::string& user, const std::string& password);
   // Every password check of the session: refused unchecked while the
   // client's address is blocked; a failure is recorded.
@@ -145,6 +157,8 @@ class CSmtpSocket {
   OspreySettings cfg_;
   std::string client_ip_;
   SmtpSessionHost& host_;
+  TlsPolicy tls_;
+  bool tls_requested_ = false;
 
   int state_ = kConnected;
   bool authenticated_ = false;

@@ -14,17 +14,19 @@ namespace heron {
 namespace {
 
 const ClientTexts kSmtpTexts = {"SMTP", "Connection timed out",
-                                "Could not send reply, disconnected.", "OnReceive error: %d"};
+                                "Could not send reply, disconnected.", "OnReceive error: %d",
+                                "TLS handshake failed: %s"};
 
 }  // namespace
 
 CSmtpThread::CSmtpThread(ServiceHost& service, const OspreySettings& snapshot,
-                         const std::string& peer, AddressCache& passed, AddressCache& rejected)
+                         const std::string& peer, AddressCache& passed, AddressCache& rejected,
+                         TlsPolicy tls)
     : CClientThread(service, kSmtpTexts, peer),
       mail_root_(MailRoot(snapshot.mail_folder)),
       passed_(passed),
       rejected_(rejected),
-      session_(snapshot, peer, *this) {}
+      session_(snapshot, peer, *this, tls) {}
 
 // Both lookups go through the platform resolver and block this session only.
 bool CSmtpThread::Listed(const std::string& query) {

@@ -12,7 +12,7 @@ class CSmtpThread : public CClientThread, public SmtpSessionHost {
  public:
   // The address caches are the service's, shared by all sessions.
   CSmtpThread(ServiceHost& service, const OspreySettings& snapshot, const std::string& peer,
-              AddressCache& passed, AddressCache& rejected);
+              AddressCache& passed, AddressCache& rejected, TlsPolicy tls = {});
 
   // SmtpSessionHost
   void Log(const std::string& text) override { LogText(text); }
@@ -37,6 +37,8 @@ class CSmtpThread : public CClientThread, public SmtpSessionHost {
   std::string TakeOutput() override { return session_.TakeOutput(); }
   bool SessionOver() const override { return session_.ended(); }
   int TimeoutSeconds() const override { return session_.settings().timeout; }
+  bool TakeTlsRequest() override { return session_.TakeTlsRequest(); }
+  void OnTlsStarted() override { session_.TlsStarted(); }
 
  private:
   std::string mail_root_;

@@ -466,5 +466,43 @@ TEST_F(Pop3SessionTest, OneAddressCanNeitherCrowdOthersOutNorGuessPasswords) {
   EXPECT_EQ(pass("192.0.2.10", "pw"), kAuthOk);
 }
 
+TEST_F(Pop3SessionTest, StlsOfferRequirementAndFreshLogin) {
+  const std::string capa = "+OK Capability list follows\r\nTOP\r\nUSER\r\nUIDL\r\n";
+  const std::string tls_required = "-ERR TLS required\r\n";
+  // Not configured: the replies of a server without TLS.
+  Open();
+  EXPECT_EQ(Send("CAPA\r\n"), capa + ".\r\n");
+  EXPECT_EQ(Send("STLS\r\n"), kNotValid);
+
+  cfg.tls = {true, true, false};
+  Open("192.0.2.10");
+  EXPECT_EQ(Send("CAPA\r\n"), capa + "STLS\r\n.\r\n");
+  EXPECT_EQ(Send("USER bob\r\n"), tls_required);
+  EXPECT_EQ(Send("PASS pw\r\n"), tls_required);
+  // What follows STLS in clear is dropped.
+  EXPECT_EQ(Send("STLS\r\nUSER bob\r\nPASS pw\r\n"), "+OK Begin TLS negotiation\r\n");
+  EXPECT_TRUE(s->TakeTlsRequest());
+  EXPECT_FALSE(s->TakeTlsRequest());
+  s->TlsStarted();
+  EXPECT_EQ(s->TakeOutput(), "");
+  EXPECT_EQ(Send("PASS pw\r\n"), kNotValid);  // the USER before STLS is forgotten
+  EXPECT_EQ(Send("CAPA\r\n"), capa + ".\r\n");
+  EXPECT_EQ(Send("STLS\r\n"), "-ERR TLS already active\r\n");
+  EXPECT_EQ(Send("USER bob\r\n"), "+OK\r\n");
+  EXPECT_EQ(Send("PASS pw\r\n"), kAuthOk);
+  EXPECT_EQ(Send("STLS\r\n"), "-ERR TLS already active\r\n");
+
+  // Offered but not yet active: STLS only before the login.
+  cfg.tls = {true, false, false};
+  Login("bob", "pw");
+  EXPECT_EQ(Send("STLS\r\n"), kNotValid);
+  EXPECT_EQ(Send("CAPA\r\n"), capa + ".\r\n");
+  // This machine's clients log in in clear even when TLS is required.
+  cfg.tls = {true, true, false};
+  Open("127.0.0.1");
+  EXPECT_EQ(Send("USER bob\r\n"), "+OK\r\n");
+  EXPECT_EQ(Send("PASS pw\r\n"), kAuthOk);
+}
+
 }  // namespace
 }  // namespace heron

@@ -34,6 +34,9 @@ TEST(SettingsTableTest, NamesKindsDefaultsAndRanges) {
       {"ScanInterval", K::kNumber, 60, "", -5, -5},
       {"RobotProtected", K::kNumber, 1, "", 0, 2},
       {"MaxConnectionsPerIp", K::kNumber, 20, "", 0, -1},
+      {"SmtpsPort", K::kNumber, 0, "", 465, 65536},
+      {"TlsRequired", K::kNumber, 1, "", 0, 2},
+      {"TlsCertificateFile", K::kText, 0, "", 0, 0},
       {"SpamTag", K::kText, 0, "[--SPAM--]", 0, 0},
       {"ServerID", K::kText, 0, "Heron Mail Server", 0, 0},
       {"CcAccount", K::kText, 0, Utf8ToBig5("-無-"), 0, 0},
@@ -62,7 +65,7 @@ TEST(SettingsTableTest, NamesKindsDefaultsAndRanges) {
     bool others = names.size() <= 3 || std::string(s.name) == "StartTime";
     EXPECT_NE(held, others) << s.name;
   }
-  EXPECT_EQ(names.size(), 35u);
+  EXPECT_EQ(names.size(), 40u);
 }
 
 TEST(SettingsTableTest, HeldSettingsStartAtTheirDefaults) {

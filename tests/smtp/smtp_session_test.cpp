@@ -113,7 +113,7 @@ class SmtpSessionTest : public ::testing::Test {
   }
   // Starts a session and returns the greeting.
   std::string Open(const std::string& ip = "192.0.2.10", int count = 1, int same_address = 0) {
-    s = std::make_unique<CSmtpSocket>(cfg, ip, host);
+    s = std::make_unique<CSmtpSocket>(cfg, ip, host, tls);
     s->Start(count, same_address);
     return s->TakeOutput();
   }
@@ -130,6 +130,7 @@ class SmtpSessionTest : public ::testing::Test {
 
   FakeHost host;
   OspreySettings cfg;
+  TlsPolicy tls;
   std::unique_ptr<CSmtpSocket> s;
 };
 
@@ -833,6 +834,56 @@ TEST_F(SmtpSessionTest, PerAddressCapAndGuardedAuth) {
   Open("192.0.2.99");
   Send("EHLO c\r\n");
   EXPECT_EQ(Send(right), "235 Authentication successful.\r\n");
+}
+
+TEST_F(SmtpSessionTest, StartTlsOfferRequirementAndFreshStart) {
+  const std::string with_auth =
+      "250-Supported extensions:\r\n250-AUTH PLAIN LOGIN\r\n250-VRFY\r\n250 OK\r\n";
+  const std::string must_tls = "530 Must issue a STARTTLS command first\r\n";
+  const std::string login = "AUTH PLAIN " + Plain("", "bob", "pw") + "\r\n";
+  const std::string ok_login = "235 Authentication successful.\r\n";
+  cfg.manage_remote = 1;
+  tls = {true, true, false};
+  // Offered and required: from the network, no password dialogue in clear.
+  Open("192.0.2.10");
+  EXPECT_EQ(Send("EHLO c\r\n"),
+            "250-Supported extensions:\r\n250-VRFY\r\n250-STARTTLS\r\n250 OK\r\n");
+  for (const char* cmd : {"AUTH LOGIN\r\n", "AUTH=LOGIN\r\n", "CPWD\r\n", "ADMN\r\n"}) {
+    EXPECT_EQ(Send(cmd), must_tls) << cmd;
+  }
+  EXPECT_EQ(Send(login), must_tls);
+  EXPECT_EQ(Send("STARTTLS now\r\n"), "501 Syntax error (no parameters allowed)\r\n");
+  EXPECT_FALSE(s->TakeTlsRequest());
+  // Commands sent in clear behind STARTTLS are dropped, never run later.
+  EXPECT_EQ(Send("MAIL FROM:<a@remote.org>\r\nSTARTTLS\r\nRSET\r\nNOOP\r\n"),
+            kOk + "220 Ready to start TLS\r\n");
+  EXPECT_TRUE(s->TakeTlsRequest());
+  EXPECT_FALSE(s->TakeTlsRequest());
+  s->TlsStarted();
+  EXPECT_TRUE(s->tls_active());
+  EXPECT_EQ(s->TakeOutput(), "");
+  EXPECT_TRUE(s->sender().empty());
+  EXPECT_EQ(Send("MAIL FROM:<a@remote.org>\r\n"),
+            "503 Bad sequence of commands (given out of order)\r\n");
+  EXPECT_EQ(Send("EHLO c\r\n"), with_auth);
+  EXPECT_EQ(Send("STARTTLS\r\n"), "503 TLS already active\r\n");
+  EXPECT_EQ(Send(login), ok_login);
+
+  // Clients on this machine, or TlsRequired off: logins in clear as before.
+  for (auto [ip, required] : {std::pair{"127.0.0.5", true}, {"::1", true}, {"192.0.2.10", false}}) {
+    tls = {true, required, false};
+    Open(ip);
+    EXPECT_EQ(Send("EHLO c\r\n"),
+              "250-Supported extensions:\r\n250-AUTH PLAIN LOGIN\r\n250-VRFY\r\n"
+              "250-STARTTLS\r\n250 OK\r\n")
+        << ip;
+    EXPECT_EQ(Send(login), ok_login) << ip;
+  }
+  // Encrypted from the first byte: nothing to start, logins allowed.
+  tls = {true, true, true};
+  Open("192.0.2.10");
+  EXPECT_EQ(Send("EHLO c\r\n"), with_auth);
+  EXPECT_EQ(Send(login), ok_login);
 }
 
 }  // namespace
