@@ -367,6 +367,7 @@ EOF
   cat >"$PF/etc/master.cf" <<EOF
 127.0.0.1:$POSTFIX_SMTP inet n - n - - smtpd
 pickup     unix  n - n 60 1 pickup
+tlsmgr     unix  - - n 1000? 1 tlsmgr
 cleanup    unix  n - n -  0 cleanup
 qmgr       unix  n - n 300 1 qmgr
 rewrite    unix  - - n -  - trivial-rewrite

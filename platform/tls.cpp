@@ -20,6 +20,10 @@ std::shared_ptr<TlsContext> TlsContext::Load(const std::string& certificate_file
   // Sessions resumed by returning clients skip the key exchange.
   static const unsigned char kSessionContext[] = "heron";
   SSL_CTX_set_session_id_context(native, kSessionContext, sizeof kSessionContext - 1);
+  // An encrypted key cannot be used by a service: it fails at once, never
+  // waits for a passphrase on a terminal.
+  ctx.set_password_callback(
+      [](std::size_t, asio::ssl::context::password_purpose) { return std::string(); });
   asio::error_code ec;
   ctx.use_certificate_chain_file(certificate_file, ec);
   if (ec) {

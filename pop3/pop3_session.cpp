@@ -96,9 +96,11 @@ void CPop3Socket::Process(const std::string& line) {
       Reply("-ERR login failed");
     }
   } else if (cmd == "CAPA") {
+    // USER is not offered while it would be refused.
     bool stls = cfg_.tls.CanStart() && state_ == kAuthorization;
-    Reply(std::string("+OK Capability list follows\r\nTOP\r\nUSER\r\nUIDL\r\n") +
-          (stls ? "STLS\r\n." : "."));
+    bool user = !cfg_.tls.LoginRefused(client_ip_);
+    Reply(std::string("+OK Capability list follows\r\nTOP\r\n") + (user ? "USER\r\n" : "") +
+          "UIDL\r\n" + (stls ? "STLS\r\n." : "."));
   } else if (cmd == "STLS" && cfg_.tls.offered) {
     Stls();
   } else if (cmd == "QUIT") {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <ctime>
 #include <thread>
+#include <utility>
 
 #include "platform/message_window.h"
 #include "platform/text.h"
@@ -141,10 +142,11 @@ CClientThread::Wait CClientThread::Await(const std::function<void()>& start) {
     } else {
       continue;
     }
-    // Cancel on the loop; the operation then completes as aborted.
+    // Close on the loop: the operation completes as aborted, and none that
+    // follows it (TLS makes several of one) can wait again.
     asio::post(socket_->get_executor(), [this, self = shared_from_this()] {
       asio::error_code ec;
-      socket_->cancel(ec);
+      socket_->close(ec);
     });
   }
   if (outcome == Wait::kTimedOut) LogText(texts_.timed_out);
@@ -156,6 +158,10 @@ bool CClientThread::Handshake() {
   auto stream =
       std::make_shared<asio::ssl::stream<asio::ip::tcp::socket&>>(*socket_, tls_context_->native());
   Wait w = Await([this, self = shared_from_this(), stream] {
+    // TLS writes a reply as several records (session tickets before the
+    // first one): without this, each waits for the client's delayed ACK.
+    asio::error_code ignored;
+    socket_->set_option(asio::ip::tcp::no_delay(true), ignored);
     stream->async_handshake(asio::ssl::stream_base::server,
                             [this, self, stream](const asio::error_code& ec) {
                               result_ = ec;
@@ -237,7 +243,9 @@ void CClientThread::CloseSocket() {
   auto closed = std::make_shared<std::promise<void>>();
   auto ran = closed->get_future();
   asio::post(socket_->get_executor(), [this, self = shared_from_this(), closed] {
-    auto close = [this, self, closed] {
+    auto done = std::make_shared<bool>(false);
+    auto close = [this, self, closed, done] {
+      if (std::exchange(*done, true)) return;
       asio::error_code ec;
       socket_->shutdown(asio::ip::tcp::socket::shutdown_both, ec);
       socket_->close(ec);
@@ -247,13 +255,14 @@ void CClientThread::CloseSocket() {
       close();
       return;
     }
-    // TLS ends with a close notice; a client that does not answer it within
-    // a second is not waited for.
+    // TLS ends with this side's close notice; the client's is not waited
+    // for (taken as received), and a client that does not even read ours
+    // is closed on after a second.
+    SSL_set_shutdown(tls_->native_handle(), SSL_RECEIVED_SHUTDOWN);
     auto timer =
         std::make_shared<asio::steady_timer>(socket_->get_executor(), std::chrono::seconds(1));
-    timer->async_wait([this, self](const asio::error_code& ec) {
-      asio::error_code ignored;
-      if (!ec) socket_->cancel(ignored);
+    timer->async_wait([close](const asio::error_code& ec) {
+      if (!ec) close();
     });
     tls_->async_shutdown([timer, close](const asio::error_code&) {
       timer->cancel();

@@ -583,9 +583,21 @@ void COsprey::HandOver(asio::ip::tcp::socket socket,
       [this, held, accept, implicit_tls] { (this->*accept)(std::move(*held), implicit_tls); });
 }
 
+bool COsprey::RefuseUnencrypted(asio::ip::tcp::socket& socket, bool implicit_tls,
+                                const std::shared_ptr<TlsContext>& tls) {
+  // An encrypted port whose certificate was let go by a reload serves
+  // nobody, never in clear.
+  if (!implicit_tls || tls) return false;
+  asio::error_code ec;
+  socket.close(ec);
+  --open_connections_;
+  return true;
+}
+
 void COsprey::AcceptSmtp(asio::ip::tcp::socket socket, bool implicit_tls) {
   std::shared_ptr<const OspreySettings> snapshot = Snapshot();
   std::shared_ptr<TlsContext> tls = Tls();
+  if (RefuseUnencrypted(socket, implicit_tls, tls)) return;
   TlsPolicy policy{tls != nullptr, snapshot->tls_required != 0, implicit_tls};
   std::string peer = CClientThread::PeerAddress(socket);
   StartSession(
@@ -602,6 +614,7 @@ void COsprey::AcceptSmtp(asio::ip::tcp::socket socket, bool implicit_tls) {
 void COsprey::AcceptPop3(asio::ip::tcp::socket socket, bool implicit_tls) {
   std::shared_ptr<const OspreySettings> snapshot = Snapshot();
   std::shared_ptr<TlsContext> tls = Tls();
+  if (RefuseUnencrypted(socket, implicit_tls, tls)) return;
   std::string peer = CClientThread::PeerAddress(socket);
   StartSession(
       pop3_threads_,
@@ -628,15 +641,9 @@ void COsprey::LoadTls(LoadMode mode) {
   const std::string& cert = settings_.tls_certificate_file;
   const std::string& key = settings_.tls_private_key_file;
   std::shared_ptr<TlsContext> loaded;
-  if (cert.empty() && key.empty()) {
-    // No certificate: every reply stays as without TLS.
-  } else if (cert.empty() || key.empty()) {
-    LogLoadProblem(
-        B5("TLS 設定不完整：TlsCertificateFile 與 TlsPrivateKeyFile 都必須設定，"
-           "TLS 未啟用。"));
-  } else {
-    std::string error;
-    loaded = TlsContext::Load(cert, key, error);
+  if (!cert.empty() || !key.empty()) {
+    std::string error = B5("TlsCertificateFile 與 TlsPrivateKeyFile 都必須設定");
+    if (!cert.empty() && !key.empty()) loaded = TlsContext::Load(cert, key, error);
     if (loaded) {
       LogLoadProblem(StrPrintf(B5("已載入 TLS 憑證 %s"), cert.c_str()), 2);
     } else if (mode == LoadMode::kReload && Tls()) {
@@ -647,6 +654,7 @@ void COsprey::LoadTls(LoadMode mode) {
       LogLoadProblem(StrPrintf(B5("無法載入 TLS 憑證：%s，TLS 未啟用。"), error.c_str()));
     }
   }
+  // Both settings empty: no certificate, every reply as without TLS.
   std::lock_guard<std::mutex> lock(snapshot_mu_);
   tls_ = std::move(loaded);
 }

@@ -135,6 +135,9 @@ class COsprey : public CNTService, public ServiceHost {
   void LogLoadProblem(const std::string& text, int level = 1);
   // Loads the TLS certificate the settings name (start and reload).
   void LoadTls(LoadMode mode);
+  // Closes a connection to an encrypted port when there is no certificate.
+  bool RefuseUnencrypted(asio::ip::tcp::socket& socket, bool implicit_tls,
+                         const std::shared_ptr<TlsContext>& tls);
   // Opens the implicit TLS listener of a protocol when its port is set.
   std::unique_ptr<CListenSocket> OpenTlsListener(int32_t port, const char* tag,
                                                  CListenSocket::AcceptHandler accept);

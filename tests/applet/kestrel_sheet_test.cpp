@@ -46,6 +46,11 @@ class KestrelSheetTest : public QObject {
     QCOMPARE(Find<QSpinBox>(f.sheet.get(), "最大連線數：")->value(), 500);
     QCOMPARE(Find<QSpinBox>(f.sheet.get(), "連線逾時(秒)：")->value(), 90);
     QCOMPARE(Find<QSpinBox>(f.sheet.get(), "單一 IP 最大連線數：")->value(), 20);
+    QCOMPARE(f.Edit("憑證檔案 (PEM)：")->text(), QString());
+    QCOMPARE(Find<QSpinBox>(f.sheet.get(), "SMTPS 通訊埠：")->value(), 0);
+    QCOMPARE(Find<QSpinBox>(f.sheet.get(), "POP3S 通訊埠：")->maximum(), 65535);
+    QVERIFY(Find<QCheckBox>(f.sheet.get(), "外部連線須先加密才能登入  ( 本機連線不受限制 )")
+                ->isChecked());
     QVERIFY(Find<QCheckBox>(f.sheet.get(), "允許使用者遠端修改密碼")->isChecked());
     QVERIFY(!Find<QCheckBox>(f.sheet.get(), "允取傳遞外寄郵件")->isChecked());
     QCOMPARE(f.Edit("重試次數：")->text(), QString("10"));

@@ -246,6 +246,14 @@ class TlsTest(MailTestCase):
         self.assertEqual(self.home.run("-c").returncode, 0)
         self.assertTrue(self.home.wait_log("沿用原有憑證"))
         self.assertEqual(peer_name(self.smtps), "renewed")
+        # Both settings cleared: TLS is off, and the encrypted ports serve
+        # nobody rather than serve in clear.
+        self.home.set_text("TlsCertificateFile", "")
+        self.home.set_text("TlsPrivateKeyFile", "")
+        self.assertEqual(self.home.run("-c").returncode, 0)
+        self.assertTrue(self.home.wait_log("載入系統設定值", count=3))  # the reloads
+        with socket.create_connection((REMOTE, self.smtps), timeout=10) as s:
+            self.assertEqual(recv_until(s, b"\n"), b"")
 
     def test_a_broken_certificate_leaves_tls_off_and_replies_unchanged(self):
         missing = os.path.join(self.home.path, "missing.pem")

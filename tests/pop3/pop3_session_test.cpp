@@ -476,7 +476,8 @@ TEST_F(Pop3SessionTest, StlsOfferRequirementAndFreshLogin) {
 
   cfg.tls = {true, true, false};
   Open("192.0.2.10");
-  EXPECT_EQ(Send("CAPA\r\n"), capa + "STLS\r\n.\r\n");
+  EXPECT_EQ(Send("CAPA\r\n"),
+            "+OK Capability list follows\r\nTOP\r\nUIDL\r\nSTLS\r\n.\r\n");  // no USER
   EXPECT_EQ(Send("USER bob\r\n"), tls_required);
   EXPECT_EQ(Send("PASS pw\r\n"), tls_required);
   // What follows STLS in clear is dropped.
