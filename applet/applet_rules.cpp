@@ -195,8 +195,12 @@ LogTool CheckLog(const std::string& log_path) {
   return LogTool::kDone;
 }
 
-void DeleteOrAsk(const std::string& file, const std::function<void()>& ask) {
-  if (!DeleteFile(file) && ask) ask();
+// A running service keeps writing into the file it holds open, also once
+// the file is gone from its folder: it is told every time, so that it starts
+// a new file (a service that does not run hears nothing).
+void DeleteAndTell(const std::string& file, const std::function<void()>& ask) {
+  DeleteFile(file);
+  if (ask) ask();
 }
 
 }  // namespace
@@ -214,14 +218,14 @@ LogTool ArchiveTraceLog(const std::string& log_path, const std::tm& now,
   if (archive) *archive = target;
   // The log goes only once a copy of it is safe.
   if (!CopyFileDurable(log, target)) return LogTool::kCopyFailed;
-  DeleteOrAsk(log, ask_service_to_clear);
+  DeleteAndTell(log, ask_service_to_clear);
   return LogTool::kDone;
 }
 
 LogTool ClearTraceLog(const std::string& log_path,
                       const std::function<void()>& ask_service_to_clear) {
   LogTool check = CheckLog(log_path);
-  if (check == LogTool::kDone) DeleteOrAsk(TraceLogFile(log_path), ask_service_to_clear);
+  if (check == LogTool::kDone) DeleteAndTell(TraceLogFile(log_path), ask_service_to_clear);
   return check;
 }
 

@@ -86,13 +86,14 @@ int HeaderBandHeight(int icon_height, int edge);
 enum class LogTool { kDone, kNoLogPath, kNoLogFile, kCopyFailed };
 // The trace log of a LogPath (Big5, as stored).
 std::string TraceLogFile(const std::string& log_path);
-// Copies the log to ArchiveLogs/<date>_M.log and deletes it; when the delete
-// fails (the service holds it), `ask_service_to_clear` is called. Without a
-// good copy the log stays.
+// Copies the log to ArchiveLogs/<date>_M.log and deletes it, then calls
+// `ask_service_to_clear`, so that a running service, which would go on
+// writing into the file it holds, starts a new one. Without a good copy the
+// log stays.
 LogTool ArchiveTraceLog(const std::string& log_path, const std::tm& now,
                         const std::function<void()>& ask_service_to_clear,
                         std::string* archive = nullptr);
-// Deletes the log, or asks the service to empty it.
+// Deletes the log and asks the service to start a new one.
 LogTool ClearTraceLog(const std::string& log_path,
                       const std::function<void()>& ask_service_to_clear);
 // The message and caption of a log tool's refusal.

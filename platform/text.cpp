@@ -107,21 +107,29 @@ std::string DoublePercent(std::string_view text) {
   return out;
 }
 
-std::string ToUpperAscii(std::string_view s) {
+namespace {
+
+// Changes the case of ASCII letters only; the second byte of a Big5
+// character (which may be any of 0x40 to 0x7E) is part of that character
+// and never a letter of its own.
+std::string FoldCase(std::string_view s, char from, char to) {
   std::string out(s);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  for (size_t i = 0; i < out.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(out[i]);
+    if (c >= 0x81) {
+      ++i;  // a lead byte and its trail byte
+    } else if (out[i] >= from && out[i] <= from + 25) {
+      out[i] = static_cast<char>(out[i] - from + to);
+    }
   }
   return out;
 }
 
-std::string ToLowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return out;
-}
+}  // namespace
+
+std::string ToUpperAscii(std::string_view s) { return FoldCase(s, 'a', 'A'); }
+
+std::string ToLowerAscii(std::string_view s) { return FoldCase(s, 'A', 'a'); }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
   return a.size() == b.size() && ToLowerAscii(a) == ToLowerAscii(b);

@@ -35,7 +35,8 @@ int ReadDecimal(std::string_view text);
 // Doubles every '%' so that outside text can pass through a formatter.
 std::string DoublePercent(std::string_view text);
 
-// ASCII letter case and blanks; 8-bit bytes above 0x7F are left as they are.
+// ASCII letter case and blanks; the bytes of Big5 characters (a byte from
+// 0x81 up and the byte after it) are left as they are.
 bool EqualsNoCase(std::string_view a, std::string_view b);
 bool StartsWithNoCase(std::string_view s, std::string_view prefix);
 std::string ToUpperAscii(std::string_view s);

@@ -1,5 +1,6 @@
 #include "service/mailbox_folder.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -43,8 +44,14 @@ std::vector<MailboxFile> ListMailboxFiles(const std::string& mail_root, const st
 }
 
 int DeleteMailbox(const std::string& mail_root, const std::string& name) {
+  // Only a real folder inside an absolute mail folder other than "/" is
+  // emptied: an empty or relative MailFolder, or a mailbox that is a link,
+  // never sends the deletion elsewhere.
+  if (mail_root.size() < 2 || mail_root[0] != '/') return EINVAL;
   auto folder = FindMailbox(mail_root, name);
   if (!folder) return 0;
+  struct stat own {};
+  if (lstat(folder->c_str(), &own) != 0 || !S_ISDIR(own.st_mode)) return ENOTDIR;
   for (const MailboxFile& f : ListMailboxFiles(mail_root, name)) {
     if (f.path.size() > 4 && EqualsNoCase(f.path.substr(f.path.size() - 4), ".eml")) {
       DeleteFile(f.path);  // one that will not go keeps the folder

@@ -24,7 +24,9 @@ std::optional<std::string> EnsureMailbox(const std::string& mail_root, const std
 
 // Deletes the message files ("*.eml") of a mailbox and then its folder;
 // sub-folders and other files stay (and keep the folder). 0, or the errno of
-// the folder's removal; 0 also when the mailbox has no folder.
+// the folder's removal; 0 also when the mailbox has no folder. Nothing is
+// deleted (EINVAL, ENOTDIR) unless the mail root is absolute and not "/" and
+// the mailbox is a folder of its own, not a link.
 int DeleteMailbox(const std::string& mail_root, const std::string& name);
 
 // One message file of a mailbox.

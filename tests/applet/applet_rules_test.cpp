@@ -136,7 +136,8 @@ TEST(AppletRulesTest, ArchiveAndClearTheTraceLog) {
   ASSERT_TRUE(WriteFileAtomic(home.path(), home / "Mailtrace.log", "more"));
   EXPECT_EQ(ClearTraceLog(home.path(), ask), LogTool::kDone);
   EXPECT_FALSE(FileExists(home / "Mailtrace.log"));
-  EXPECT_EQ(asked, 0);
+  // Each done deletion also tells a running service to start a new file.
+  EXPECT_EQ(asked, 2);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <regex>
 
 #include "platform/guid.h"
+#include "platform/text.h"
 #include "tests/platform/temp_dir.h"
 
 namespace heron {
@@ -93,6 +94,19 @@ TEST(FilesTest, CreateFolderPathMakesEveryLevel) {
   EXPECT_FALSE(CreateFolderPath(dir / "file"));
   EXPECT_EQ(TrimTrailingSlashes("/a/b//"), "/a/b");
   EXPECT_EQ(TrimTrailingSlashes("///"), "/");
+}
+
+TEST(TextTest, CaseIgnoresOnlyAsciiLettersOutsideBig5Characters) {
+  // Two Big5 characters whose second bytes are 'A' and 'a' are different
+  // names; letters around them still fold.
+  EXPECT_FALSE(EqualsNoCase("\xA4\x41", "\xA4\x61"));
+  EXPECT_TRUE(EqualsNoCase("Bob\xA4\x41Z", "bOB\xA4\x41z"));
+  EXPECT_EQ(ToLowerAscii("\xB3\x5A\xA4\x41X"), "\xB3\x5A\xA4\x41x");
+  EXPECT_EQ(ToUpperAscii("a\xA4\x61"
+                         "b"),
+            "A\xA4\x61"
+            "B");
+  EXPECT_EQ(ToUpperAscii("x\xA4"), "X\xA4");  // a lead byte at the end
 }
 
 }  // namespace

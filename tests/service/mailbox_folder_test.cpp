@@ -1,6 +1,7 @@
 #include "service/mailbox_folder.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "service/mail_folders.h"
 #include "tests/platform/temp_dir.h"
@@ -79,6 +80,16 @@ TEST(MailboxFolderTest, DeletingAMailboxTakesItsMessagesOnly) {
   EXPECT_FALSE(FileExists(root + "/carol/1.eml"));
   EXPECT_EQ(DeleteMailbox(root, ".."), 0);
   EXPECT_TRUE(FileExists(root + "/carol"));
+  // A mailbox that is a link, or a mail folder that is empty, relative or
+  // "/", is never emptied.
+  ASSERT_TRUE(CreateFolderPath(root + "/elsewhere"));
+  ASSERT_TRUE(WriteFileAtomic(root, root + "/elsewhere/1.eml", "x"));
+  ASSERT_EQ(symlink((root + "/elsewhere").c_str(), (root + "/dave").c_str()), 0);
+  EXPECT_NE(DeleteMailbox(root, "dave"), 0);
+  for (const char* bad_root : {"", "/", "relative/Mailboxes"}) {
+    EXPECT_NE(DeleteMailbox(MailRoot(bad_root), "elsewhere"), 0) << bad_root;
+  }
+  EXPECT_TRUE(FileExists(root + "/elsewhere/1.eml"));
 }
 
 }  // namespace
