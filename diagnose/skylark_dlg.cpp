@@ -5,6 +5,7 @@
 
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QGridLayout>
 #include <QLabel>
@@ -26,6 +27,8 @@ namespace heron::skylark {
 
 namespace {
 constexpr int kHttpTimeoutMs = 10000;
+constexpr qint64 kHttpTotalMs = 30000;
+constexpr qint64 kHttpMaxBytes = 65536;
 constexpr const char* kMakerUrl = "https://www.tallyworks.example/";
 }  // namespace
 
@@ -47,9 +50,17 @@ std::optional<std::string> LiveNet::HttpGet(const std::string& url) {
   QNetworkReply* reply = manager.get(request);
   QEventLoop loop;
   QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+  // A service that drips its answer, or sends far more than an address,
+  // is given up: the whole request has a time limit and a size limit.
+  QObject::connect(reply, &QNetworkReply::downloadProgress, &loop,
+                   [reply](qint64 received, qint64) {
+                     if (received > kHttpMaxBytes) reply->abort();
+                   });
+  QElapsedTimer elapsed;
+  elapsed.start();
   QTimer watch;
   QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
-    if (cancel_ && *cancel_) reply->abort();
+    if ((cancel_ && *cancel_) || elapsed.elapsed() > kHttpTotalMs) reply->abort();
   });
   watch.start(200);
   if (!reply->isFinished()) loop.exec();
@@ -141,22 +152,50 @@ SkylarkDlg::SkylarkDlg(const Target& target, NetFactory net) : net_(std::move(ne
 
 SkylarkDlg::~SkylarkDlg() {
   cancel_ = true;
+  order_.WakeAll();
   for (Run& r : runs_) r.thread.join();
+}
+
+int RunOrder::Enter() {
+  std::lock_guard<std::mutex> lock(mu_);
+  stack_.push_back(next_);
+  return next_++;
+}
+
+void RunOrder::WaitTurn(int run, const std::atomic<bool>& cancel) {
+  std::unique_lock<std::mutex> lock(mu_);
+  cv_.wait(lock, [&] { return cancel || stack_.back() == run; });
+}
+
+void RunOrder::Leave(int run) {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::erase(stack_, run);
+  cv_.notify_all();
+}
+
+void RunOrder::WakeAll() {
+  std::lock_guard<std::mutex> lock(mu_);
+  cv_.notify_all();
 }
 
 namespace {
 
-// Lines of a run, handed to the dialog's thread.
+// Lines of a run, handed to the dialog's thread in nesting order.
 class PostToList : public DiagnosisOutput {
  public:
-  explicit PostToList(CColorListBox* list) : list_(list) {}
+  PostToList(CColorListBox* list, RunOrder& order, int run, const std::atomic<bool>& cancel)
+      : list_(list), order_(order), run_(run), cancel_(cancel) {}
   void Add(const ResultLine& line) override {
+    order_.WaitTurn(run_, cancel_);
     QMetaObject::invokeMethod(
         list_, [list = list_, line] { list->AddLine(line); }, Qt::QueuedConnection);
   }
 
  private:
   CColorListBox* list_;
+  RunOrder& order_;
+  int run_;
+  const std::atomic<bool>& cancel_;
 };
 
 }  // namespace
@@ -165,17 +204,19 @@ void SkylarkDlg::OnStart() {
   std::string domain = domain_->text().trimmed().toStdString();
   std::string dns = dns_->currentText().trimmed().toStdString();
   // The network is waited for on a thread of its own: the window stays
-  // responsive, and a second press starts a second run beside the first.
+  // responsive, and a second press starts a second run inside the first.
   std::erase_if(runs_, [](Run& r) {
     if (!*r.ended) return false;
     r.thread.join();
     return true;
   });
   auto ended = std::make_shared<std::atomic<bool>>(false);
-  runs_.push_back({std::thread([this, domain, dns, ended] {
+  int run = order_.Enter();
+  runs_.push_back({std::thread([this, domain, dns, ended, run] {
                      std::unique_ptr<DiagnosisNet> net = net_(&cancel_);
-                     PostToList out(results_);
+                     PostToList out(results_, order_, run, cancel_);
                      RunDiagnosis(domain, dns, *net, out);
+                     order_.Leave(run);
                      *ended = true;
                    }),
                    ended});

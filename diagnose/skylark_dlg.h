@@ -5,8 +5,10 @@
 #include <QDialog>
 #include <QListWidget>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -45,6 +47,26 @@ class CColorListBox : public QListWidget {
   ResultList model_;
 };
 
+// Runs nest: a run started while another one waits shows all its lines
+// first, and the earlier run's further lines wait until it has ended, as
+// if it ran inside the earlier one's wait.
+class RunOrder {
+ public:
+  // A new innermost run (dialog thread, at the press).
+  int Enter();
+  // Waits until `run` is the innermost one (or everything is cancelled).
+  void WaitTurn(int run, const std::atomic<bool>& cancel);
+  void Leave(int run);
+  // Wakes every waiting run (after cancel was set).
+  void WakeAll();
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::vector<int> stack_;
+  int next_ = 0;
+};
+
 class SkylarkDlg : public QDialog {
   Q_OBJECT
  public:
@@ -53,7 +75,7 @@ class SkylarkDlg : public QDialog {
   ~SkylarkDlg() override;
 
   // The start button: one more run, on a thread of its own, appending to the
-  // same list.
+  // same list; it nests in a run that is still going (RunOrder).
   void OnStart();
   CColorListBox* results() const { return results_; }
   QLineEdit* domain_box() const { return domain_; }
@@ -71,6 +93,7 @@ class SkylarkDlg : public QDialog {
     std::shared_ptr<std::atomic<bool>> ended;
   };
   std::atomic<bool> cancel_{false};
+  RunOrder order_;
   std::vector<Run> runs_;
 };
 

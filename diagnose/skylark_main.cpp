@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <string>
 
 #include "diagnose/skylark_dlg.h"
 
@@ -21,15 +22,27 @@ const char* kUsage =
     "  --text   run the diagnosis at once and write its lines to standard output;\n"
     "           exit status 0 when the SMTP probe ended with its last step\n";
 
+// A line as the terminal may show it: what a remote server sent is valid
+// UTF-8 afterwards (as in the dialog's list), and its control characters,
+// which could drive the terminal, are question marks.
+std::string Printable(const std::string& text) {
+  QByteArray utf8 = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())).toUtf8();
+  for (char& c : utf8) {
+    if ((static_cast<unsigned char>(c) < 0x20 && c != '\t') || c == 0x7F) c = '?';
+  }
+  return utf8.toStdString();
+}
+
 class PrintLines : public DiagnosisOutput {
  public:
   explicit PrintLines(bool colours) : colours_(colours) {}
   void Add(const ResultLine& line) override {
+    std::string text = Printable(line.text);
     if (colours_) {
       std::printf("\x1b[38;2;%d;%d;%dm%s\x1b[0m\n", line.colour.r, line.colour.g, line.colour.b,
-                  line.text.c_str());
+                  text.c_str());
     } else {
-      std::printf("%s\n", line.text.c_str());
+      std::printf("%s\n", text.c_str());
     }
     std::fflush(stdout);
   }

@@ -6,6 +6,8 @@ namespace heron {
 
 bool ReplyReader::Add(std::string_view line) {
   text_.append(line);
+  // A peer that never ends its reply has said all it will be heard saying.
+  if (++lines_ >= kMaxLines) return true;
   if (line.size() <= 2) return false;
   bool more = line.size() > 3 && line[3] == '-';
   if (multi_code_.empty()) {
@@ -31,6 +33,7 @@ int ReplyReader::code() const {
 void ReplyReader::Clear() {
   text_.clear();
   multi_code_.clear();
+  lines_ = 0;
 }
 
 CRelayDialogue::CRelayDialogue(std::string helo_name, std::string sender,

@@ -15,6 +15,10 @@ namespace heron {
 // on. The text is the lines joined with "\n".
 class ReplyReader {
  public:
+  // Lines of one reply at most: the reply is taken as complete with the
+  // last of them.
+  static constexpr size_t kMaxLines = 512;
+
   // Adds a line (without its line end); true once the reply is complete.
   bool Add(std::string_view line);
   // The number formed by the first 3 characters of the text (0 otherwise).
@@ -25,6 +29,7 @@ class ReplyReader {
  private:
   std::string text_;
   std::string multi_code_;  // set inside a multi-line reply
+  size_t lines_ = 0;
 };
 
 class CRelayDialogue {

@@ -128,7 +128,7 @@ bool CRelaySocket::Deliver(const std::string& host, uint16_t port, const std::st
 int CRelaySocket::ReadReply() {
   reader_.Clear();
   std::string line;
-  for (size_t lines = 0; lines < kMaxReplyLines && ReadLine(line); ++lines) {
+  while (ReadLine(line)) {
     if (!reader_.Add(line)) continue;
     if (on_answer_) {
       on_answer_();

@@ -52,9 +52,9 @@ class CRelaySocket {
   const std::string& FailureText() const { return failure_; }
   void Close();
 
-  // Longest line and reply kept; a peer cannot make either grow further.
+  // Longest line kept (the reader caps a reply's lines); a peer cannot make
+  // either grow further.
   static constexpr size_t kMaxLine = 8192;
-  static constexpr size_t kMaxReplyLines = 512;
 
  private:
   using Clock = std::chrono::steady_clock;

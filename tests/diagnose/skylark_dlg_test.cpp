@@ -6,6 +6,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QtTest>
+#include <condition_variable>
+#include <mutex>
+#include <set>
 
 using namespace heron::skylark;
 
@@ -25,6 +28,28 @@ class NoNet : public DiagnosisNet {
 SkylarkDlg::NetFactory Factory() {
   return [](const std::atomic<bool>*) { return std::make_unique<NoNet>(); };
 }
+
+// MX queries that wait until the test lets the domain's answer ("mx-" and
+// the domain, as an error) go.
+struct Gate {
+  std::mutex mu;
+  std::condition_variable cv;
+  std::set<std::string> open;
+  std::atomic<int> waiting{0};
+};
+class GatedNet : public NoNet {
+ public:
+  explicit GatedNet(Gate& gate) : gate_(gate) {}
+  MxAnswer QueryMx(const std::string&, const std::string& domain) override {
+    std::unique_lock<std::mutex> lock(gate_.mu);
+    ++gate_.waiting;
+    gate_.cv.wait(lock, [&] { return gate_.open.count(domain) > 0; });
+    return {false, "mx-" + domain, {}};
+  }
+
+ private:
+  Gate& gate_;
+};
 
 }  // namespace
 
@@ -69,6 +94,34 @@ class SkylarkDlgTest : public QObject {
     QVERIFY(dlg.results()
                 ->findItems(QString::fromStdString(IntroductionLines()[0].text), Qt::MatchExactly)
                 .isEmpty());
+  }
+
+  void aSecondRunNestsInsideTheWaitingOne() {
+    Gate gate;
+    SkylarkDlg dlg(ParseCommandLine({"/H:first.example,192.0.2.53"}),
+                   [&](const std::atomic<bool>*) { return std::make_unique<GatedNet>(gate); });
+    dlg.OnStart();
+    QTRY_COMPARE(gate.waiting.load(), 1);
+    dlg.domain_box()->setText("second.example");
+    dlg.OnStart();
+    QTRY_COMPARE(gate.waiting.load(), 2);
+    auto let_go = [&](const char* domain) {
+      std::lock_guard<std::mutex> lock(gate.mu);
+      gate.open.insert(domain);
+      gate.cv.notify_all();
+    };
+    // The first run's answer comes first, yet its lines wait for the
+    // second run, which started inside it.
+    let_go("first.example");
+    QTest::qWait(300);
+    let_go("second.example");
+    auto row = [&](const char* text) {
+      auto found = dlg.results()->findItems(text, Qt::MatchContains);
+      return found.isEmpty() ? -1 : dlg.results()->row(found[0]);
+    };
+    QTRY_VERIFY(row("mx-first.example") >= 0);
+    QVERIFY(row("mx-second.example") >= 0);
+    QVERIFY(row("mx-second.example") < row("mx-first.example"));
   }
 };
 

@@ -24,6 +24,11 @@ TEST(ReplyReaderTest, MultiLineRepliesEndAtTheirCodeAndABlank) {
   EXPECT_EQ(r.code(), 0);  // nothing received
   EXPECT_TRUE(r.Add("xyz"));
   EXPECT_EQ(r.code(), 0);
+  // A reply that never ends is taken as complete with its 512th line.
+  r.Clear();
+  for (size_t i = 1; i < ReplyReader::kMaxLines; ++i) ASSERT_FALSE(r.Add("220-more"));
+  EXPECT_TRUE(r.Add("220-more"));
+  EXPECT_EQ(r.code(), 220);
 }
 
 TEST(RelayDialogueTest, StepsAndTheirRefusals) {
