@@ -50,7 +50,8 @@ struct Host : heron::Pop3SessionHost {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  heron::CPop3Socket::Config cfg{{"198.51.100.*"}, 500};
+  heron::CPop3Socket::Config cfg;
+  cfg.ip_filter = {"198.51.100.*"};
   cfg.tls = FuzzTlsPolicy(size);
   Host host;
   heron::CPop3Socket session(cfg, "192.0.2.7", host);
