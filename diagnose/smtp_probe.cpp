@@ -145,7 +145,9 @@ bool CSmtpSocket::Run(const std::string& host, uint16_t port) {
   for (;;) {
     SmtpProbeSteps::Action a = steps_.OnReply(ReadReply());
     if (!a.report.empty()) sink_.ShowText(a.report);
-    if (!a.send.empty() && !Send(a.send)) break;
+    // A command that cannot be sent is reported; the reply read next is
+    // then the empty one, and the steps decide what that means.
+    if (!a.send.empty()) Send(a.send);
     if (a.close) Close();
     if (!a.go_on) break;
   }
