@@ -57,13 +57,15 @@ void CClientThread::LogText(const std::string& text, int level) {
 }
 
 void CClientThread::Touch() {
-  int64_t now = Now();
-  last_activity_ = now;
+  last_activity_ = Now();
   // A client that sends commands by the thousand a second (a flood) gets its
   // thread the lowest scheduling priority, and no more commands served than
-  // that in a second: it slows itself, not the others.
-  if (now != command_second_) {
-    command_second_ = now;
+  // that in a second: it slows itself, not the others. The second is a
+  // window of the steady clock, so that a change of the wall clock neither
+  // lifts the wait nor makes it longer.
+  auto now = std::chrono::steady_clock::now();
+  if (now - command_window_ >= std::chrono::seconds(1)) {
+    command_window_ = now;
     commands_ = 0;
   }
   if (++commands_ < kFloodCommands) return;
@@ -71,8 +73,7 @@ void CClientThread::Touch() {
     lowered_ = true;
     setpriority(PRIO_PROCESS, static_cast<id_t>(thread_id_), 19);
   }
-  auto next_second = std::chrono::system_clock::from_time_t(static_cast<std::time_t>(now + 1));
-  std::this_thread::sleep_until(next_second);
+  std::this_thread::sleep_until(command_window_ + std::chrono::seconds(1));
 }
 
 void CClientThread::ThreadMain(std::shared_ptr<CClientThread> self) {

@@ -119,9 +119,9 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   std::atomic<bool> quit_{false};
 
   std::atomic<int64_t> last_activity_;
-  // Commands in the current second, for the flood rule.
+  // Commands in the current one-second window, for the flood rule.
   static constexpr int kFloodCommands = 2000;
-  int64_t command_second_ = 0;
+  std::chrono::steady_clock::time_point command_window_{};
   int commands_ = 0;
   bool lowered_ = false;
   std::atomic<int64_t> last_progress_{0};  // last time a reply piece was sent
