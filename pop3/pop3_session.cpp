@@ -7,6 +7,7 @@
 #include "service/ip_filter.h"
 #include "service/login_guard.h"
 #include "service/message_file.h"
+#include "service/service_host.h"
 
 namespace heron {
 
@@ -14,8 +15,8 @@ CPop3Socket::CPop3Socket(Config config, std::string client_ip, Pop3SessionHost& 
     : cfg_(std::move(config)), client_ip_(std::move(client_ip)), host_(host) {}
 
 void CPop3Socket::Start(int session_count, int same_address) {
-  bool per_address = cfg_.max_connections_per_ip > 0 && same_address >= cfg_.max_connections_per_ip;
-  if (session_count > cfg_.connections_limit || per_address) {
+  if (ServiceHost::SessionCount{session_count, same_address}.Exceeds(cfg_.connections_limit,
+                                                                     cfg_.max_connections_per_ip)) {
     host_.Log(B5("拒絕連線：超過連線數限制！"));
     Reply("-ERR too many users");
     ended_ = true;

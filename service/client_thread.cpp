@@ -187,11 +187,7 @@ std::optional<size_t> CClientThread::Receive() {
       transferred_ = n;
       Complete();
     };
-    if (tls_) {
-      tls_->async_read_some(asio::buffer(buffer_), done);
-    } else {
-      socket_->async_read_some(asio::buffer(buffer_), done);
-    }
+    OnStream([&](auto& stream) { stream.async_read_some(asio::buffer(buffer_), done); });
   });
   if (w != Wait::kDone) return std::nullopt;
   if (result_) {
@@ -223,11 +219,7 @@ bool CClientThread::Send(std::string text) {
       *write_rest = nullptr;  // ends the cycle of owners
       Complete();
     };
-    if (tls_) {
-      tls_->async_write_some(piece, done);
-    } else {
-      socket_->async_write_some(piece, done);
-    }
+    OnStream([&](auto& stream) { stream.async_write_some(piece, done); });
   };
   Wait w = Await([write_rest] { (*write_rest)(0); });
   writing_.clear();

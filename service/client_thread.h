@@ -91,6 +91,16 @@ class CClientThread : public CSessionThread, public std::enable_shared_from_this
   // The server side of a TLS handshake; false (logged) when it failed or
   // the session ends.
   bool Handshake();
+  // Runs `op` on what carries the session's bytes: the TLS stream once the
+  // handshake is done, the socket before.
+  template <typename Op>
+  void OnStream(Op op) {
+    if (tls_) {
+      op(*tls_);
+    } else {
+      op(*socket_);
+    }
+  }
   // Runs `start` on the network loop, then waits for `done`, checking the
   // time-out and the quit request once a second.
   Wait Await(const std::function<void()>& start);

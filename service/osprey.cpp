@@ -583,38 +583,23 @@ void COsprey::HandOver(asio::ip::tcp::socket socket,
       [this, held, accept, implicit_tls] { (this->*accept)(std::move(*held), implicit_tls); });
 }
 
-bool COsprey::RefuseUnencrypted(asio::ip::tcp::socket& socket, bool implicit_tls,
-                                const std::shared_ptr<TlsContext>& tls) {
-  // An encrypted port whose certificate was let go by a reload serves
-  // nobody, never in clear.
-  if (!implicit_tls || tls) return false;
-  asio::error_code ec;
-  socket.close(ec);
-  --open_connections_;
-  return true;
-}
-
 void COsprey::AcceptSmtp(asio::ip::tcp::socket socket, bool implicit_tls) {
   std::shared_ptr<const OspreySettings> snapshot = Snapshot();
   std::shared_ptr<TlsContext> tls = Tls();
-  if (RefuseUnencrypted(socket, implicit_tls, tls)) return;
   TlsPolicy policy{tls != nullptr, snapshot->tls_required != 0, implicit_tls};
   std::string peer = CClientThread::PeerAddress(socket);
   StartSession(
       smtp_threads_,
       [&] {
-        auto thread = std::make_shared<CSmtpThread>(*this, *snapshot, peer, passed_cache_,
-                                                    rejected_cache_, policy);
-        thread->UseTls(tls, implicit_tls);
-        return thread;
+        return std::make_shared<CSmtpThread>(*this, *snapshot, peer, passed_cache_, rejected_cache_,
+                                             policy);
       },
-      std::move(socket));
+      std::move(socket), tls, implicit_tls);
 }
 
 void COsprey::AcceptPop3(asio::ip::tcp::socket socket, bool implicit_tls) {
   std::shared_ptr<const OspreySettings> snapshot = Snapshot();
   std::shared_ptr<TlsContext> tls = Tls();
-  if (RefuseUnencrypted(socket, implicit_tls, tls)) return;
   std::string peer = CClientThread::PeerAddress(socket);
   StartSession(
       pop3_threads_,
@@ -624,12 +609,9 @@ void COsprey::AcceptPop3(asio::ip::tcp::socket socket, bool implicit_tls) {
                                    snapshot->max_connections_per_ip,
                                    snapshot->robot_protected != 0,
                                    {tls != nullptr, snapshot->tls_required != 0, implicit_tls}};
-        auto thread =
-            std::make_shared<CPop3Thread>(*this, std::move(config), snapshot->mail_folder, peer);
-        thread->UseTls(tls, implicit_tls);
-        return thread;
+        return std::make_shared<CPop3Thread>(*this, std::move(config), snapshot->mail_folder, peer);
       },
-      std::move(socket));
+      std::move(socket), tls, implicit_tls);
 }
 
 std::shared_ptr<TlsContext> COsprey::Tls() {
@@ -683,12 +665,22 @@ void COsprey::CloseListeners() {
 
 void COsprey::StartSession(std::list<std::shared_ptr<CSessionThread>>& threads,
                            const std::function<std::shared_ptr<CClientThread>()>& make,
-                           asio::ip::tcp::socket socket) {
+                           asio::ip::tcp::socket socket, std::shared_ptr<TlsContext> tls,
+                           bool implicit_tls) {
+  // An encrypted port whose certificate was let go by a reload serves
+  // nobody, never in clear.
+  if (implicit_tls && !tls) {
+    asio::error_code ec;
+    socket.close(ec);
+    --open_connections_;
+    return;
+  }
   // Whatever runs out here (memory, threads) costs this one connection: it
   // is closed, and the service goes on.
   std::shared_ptr<CClientThread> thread;
   try {
     thread = make();
+    thread->UseTls(std::move(tls), implicit_tls);
     {
       std::lock_guard<std::mutex> lock(connection_lock_);
       threads.push_back(thread);

@@ -125,19 +125,18 @@ class COsprey : public CNTService, public ServiceHost {
   void HandOver(asio::ip::tcp::socket socket, void (COsprey::*accept)(asio::ip::tcp::socket, bool),
                 bool implicit_tls = false);
   // Enters a new session thread in its live list and starts it on the
-  // socket (session starter).
+  // socket with the certificate in force (session starter). A connection to
+  // an encrypted port (`implicit_tls`) without a certificate is closed.
   void StartSession(std::list<std::shared_ptr<CSessionThread>>& threads,
                     const std::function<std::shared_ptr<CClientThread>()>& make,
-                    asio::ip::tcp::socket socket);
+                    asio::ip::tcp::socket socket, std::shared_ptr<TlsContext> tls,
+                    bool implicit_tls);
   void StopSessionThreads(std::list<std::shared_ptr<CSessionThread>>& threads);
   // Logs a line about loading settings (level 1: a problem); kept until
   // the log opens when the log is not open yet.
   void LogLoadProblem(const std::string& text, int level = 1);
   // Loads the TLS certificate the settings name (start and reload).
   void LoadTls(LoadMode mode);
-  // Closes a connection to an encrypted port when there is no certificate.
-  bool RefuseUnencrypted(asio::ip::tcp::socket& socket, bool implicit_tls,
-                         const std::shared_ptr<TlsContext>& tls);
   // Opens the implicit TLS listener of a protocol when its port is set.
   std::unique_ptr<CListenSocket> OpenTlsListener(int32_t port, const char* tag,
                                                  CListenSocket::AcceptHandler accept);

@@ -24,6 +24,11 @@ class ServiceHost {
   struct SessionCount {
     int others = 0;
     int same_address = 0;
+    // Beyond the service's limit of sessions, or at the cap on one address
+    // (`per_address` sessions at once; 0: no cap).
+    bool Exceeds(int limit, int per_address) const {
+      return others > limit || (per_address > 0 && same_address >= per_address);
+    }
   };
   virtual SessionCount PostClientConnected(const std::string& address, const char* tag,
                                            uint32_t thread_id) = 0;

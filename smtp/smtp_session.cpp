@@ -9,6 +9,7 @@
 #include "service/mail_rules.h"
 #include "service/mailbox_folder.h"
 #include "service/message_file.h"
+#include "service/service_host.h"
 #include "smtp/message_edits.h"
 
 namespace heron {
@@ -23,8 +24,8 @@ CSmtpSocket::CSmtpSocket(OspreySettings snapshot, std::string client_ip, SmtpSes
     : cfg_(std::move(snapshot)), client_ip_(std::move(client_ip)), host_(host), tls_(tls) {}
 
 void CSmtpSocket::Start(int session_count, int same_address) {
-  bool per_address = cfg_.max_connections_per_ip > 0 && same_address >= cfg_.max_connections_per_ip;
-  if (session_count > cfg_.connections_limit || per_address) {
+  if (ServiceHost::SessionCount{session_count, same_address}.Exceeds(cfg_.connections_limit,
+                                                                     cfg_.max_connections_per_ip)) {
     host_.Log("Connection denied: Too many users!");
     Reply("421 Service not available. Too many users!");
     End();
